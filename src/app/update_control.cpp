@@ -1,0 +1,181 @@
+#include <cmath>
+#include <cstdio>
+
+#include "app/main_unit.h"
+#include "platform/files.h"
+#include "surface/hex_update.h"
+#include "surface/isa_serial.h"
+
+namespace ravelin::app {
+
+std::string OverloadText(uint16_t code, uint32_t detail) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", detail);
+    const std::string head = "Overload\r\n";
+    switch (code) {
+    case 32: return head + "Engine DSP  Queue overflow";
+    case 129: return head + "Input Processing " + hex + " Queue overflow";
+    case 130: return head + "Serial Port " + hex + " Queue overflow";
+    case 131: return head + "Automation Database " + hex + " Queue overflow";
+    case 132: return head + "Serial Port Input " + hex + " Queue overflow";
+    case 133: return head + "Serial Port " + std::to_string(static_cast<int32_t>(detail)) + " Output Queue overflow";
+    case 134: return head + "Console Network Input from " + hex + " Queue overflow";
+    case 135: return head + "Console Network Output Queue overflow";
+    case 136: return head + "ISA Input Queue overflow " + std::to_string(static_cast<int32_t>(detail)) + " free";
+    case 137: return head + "KL1Driver Serial Port Output Queue overflow";
+    case 138:
+        return "Serial Port " + std::to_string(detail & 0xFFFF) + " NAK " + std::to_string(detail >> 16) +
+               " received";
+    default: return head + "unknown message " + std::to_string(code);
+    }
+}
+
+void TMainForm::SetMessagePanel(const std::string& text) {
+    display_.Message = text;
+    Changed();
+}
+
+void TMainForm::SetProgressLabel(const std::string& text) {
+    display_.Progress = text;
+    Changed();
+}
+
+void TMainForm::DisplayMessage(const std::string& text) {
+    display_.Message = " " + text;
+    Changed();
+    if (view_) view_->RepaintNow();
+    // Every message during an update counts as a sign of progress.
+    if (UpdatingRow != 0) ProgressUpdate();
+}
+
+void TMainForm::DisplayStatus(const std::string& text) {
+    display_.Status = text;
+    Changed();
+}
+
+void TMainForm::ProgressUpdate() {
+    UpdateTimeoutCount = 60;
+    display_.Progress = std::to_string(PacketCount);
+    int dest = 0;
+    if (DownloadFileSize != 0) {
+        int64_t scaled = static_cast<int64_t>(DownloadProgress) * 1000;
+        dest = static_cast<int>(std::nearbyint(static_cast<double>(scaled) / DownloadFileSize));
+    }
+    // The meters show 0 to 999.
+    dest = std::clamp(dest, 0, 999);
+    display_.DestMeter = dest;
+    display_.SourceMeter = 999 - dest;
+    Changed();
+    if (view_) view_->RepaintNow();
+}
+
+void TMainForm::EndUpdate() {
+    display_.CloseEnabled = true;
+    UpdatingRow = 0;
+    UpdateTimeoutCount = 0;
+    display_.FlashProgress.clear();
+    display_.MetersVisible = false;
+    display_.BusyCursor = false;
+    display_.CurrentRow = 4;
+    Changed();
+}
+
+void TMainForm::FinishUpdate() {
+    if (UpdatingRow >= 0 && UpdatingRow <= 255) UpdatedRows.set(static_cast<size_t>(UpdatingRow));
+    EndUpdate();
+    display_.Progress = "update successful";
+    log_->WriteLog("update successful");
+    display_.Status.clear();
+    Changed();
+}
+
+void TMainForm::CancelUpdate() {
+    // The failure text stays in the message line for 50 s before the next 5-second step.
+    RefreshCount = 100;
+    EndUpdate();
+    display_.Status = "update aborted";
+    log_->WriteLog(display_.Progress + ": " + display_.Message);
+    Changed();
+}
+
+void TMainForm::HideUpdate() {
+    EndUpdate();
+    display_.UpdatingVisible = false;
+    display_.Filename.clear();
+    display_.Device.clear();
+    display_.Progress.clear();
+    display_.Status.clear();
+    if (display_.Message.find("Error") == std::string::npos) display_.Message = " select a file to update";
+    display_.MetersVisible = false;
+    Changed();
+}
+
+bool TMainForm::GridSelectCell(int col, int row) {
+    if (UpdatingRow != 0) return false;
+    display_.CurrentCol = col;
+    display_.CurrentRow = row;
+    Changed();
+    return true;
+}
+
+void TMainForm::GridMouseDown(int col, int row) {
+    if (UpdatingRow != 0 || col != ColCount - 1 || !UpdateValid(row)) return;
+    display_.CurrentCol = col;
+    display_.CurrentRow = row;
+    if (view_) view_->RowChanged(row);
+    StartUpdate(row);
+}
+
+void TMainForm::StartUpdate(int nRow) {
+    display_.BusyCursor = true;
+    display_.CloseEnabled = false;
+    UpdatingRow = nRow;
+    PacketCount = 0;
+    DownloadProgress = 0;
+    display_.SourceMeter = 999;
+    display_.DestMeter = 0;
+    display_.MetersVisible = true;
+    display_.UpdatingVisible = true;
+    display_.Filename = grid_.Cell(ColFile, nRow);
+    std::string device;
+    for (int r = nRow; r >= 0 && device.empty(); --r) device = grid_.Cell(ColDevice, r);
+    display_.Device = "to " + device;
+    UpdateTimeoutCount = 60;
+    display_.Progress.clear();
+    display_.Status = "packets sent";
+    display_.Message = " starting update";
+    Changed();
+    if (view_) view_->RepaintNow();
+    platform::files::setCurrentDirectory(globals_.ProgramFolder);
+    log_->WriteLog("updating " + display_.Filename + " " + display_.Device);
+
+    const std::string file = grid_.Cell(ColFile, nRow);
+    try {
+        if (nRow >= 1 && nRow <= 3) {
+            static const int kTypes[4] = {0, 2, 5, 3};
+            engine_->Start_EngineDownload(file, kTypes[nRow]);
+        } else if (nRow >= 5 && nRow <= 7) {
+            if (host_) {
+                if (nRow == 5) host_->Start_HostDFU();
+                else if (nRow == 6) host_->Start_HostUpdateFPGA();
+                else host_->Start_HostUpdateUSBAudio();
+            }
+        } else if (nRow >= 8 && nRow <= 12) {
+            int port = nRow - 8;
+            // Panels with a bootloader-capable microcontroller are updated through it;
+            // that path is not part of this program yet, so the watchdog ends the update.
+            if (!surface::InSlotSet(surface_->TivaPorts, port)) hex_->Start_UpdateHexFile(file);
+        } else if (nRow == 13) {
+            // The local I/O FPGA update goes through its microcontroller: not part of this program yet.
+        } else if (nRow >= 15 && nRow <= 18) {
+            if (auto* slot = OstraSlot((nRow - 15) / 2)) {
+                if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
+                else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
+            }
+        }
+    } catch (const std::exception& e) {
+        LogException(e.what());
+    }
+}
+
+} // namespace ravelin::app
