@@ -37,7 +37,7 @@ private:
     std::map<int, Timer> timers_;
     int nextId_ = 1;
     bool quit_ = false;
-    std::thread::id owner_;
+    std::atomic<std::thread::id> owner_;
 };
 
 } // namespace ravelin::platform

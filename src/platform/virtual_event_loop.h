@@ -54,7 +54,7 @@ private:
     uint64_t nextOrder_ = 0;
     int64_t now_ = 0;
     int64_t slept_ = 0;
-    std::thread::id owner_;
+    std::atomic<std::thread::id> owner_;
 };
 
 } // namespace ravelin::platform
