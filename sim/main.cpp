@@ -1,0 +1,188 @@
+// ravelin-sim: a virtual console for demonstrations, rehearsals, training and
+// the integration tests. It writes a program folder and serves the console's
+// surface panels on pseudo-terminals until it is interrupted.
+
+#include "virtual_console.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace ravelin::sim;
+
+namespace {
+
+std::vector<std::string> splitFields(const std::string& text, char sep)
+{
+    std::vector<std::string> out;
+    std::stringstream ss(text);
+    std::string item;
+    while (std::getline(ss, item, sep)) out.push_back(item);
+    if (!text.empty() && text.back() == sep) out.push_back("");
+    return out;
+}
+
+bool toInt(const std::string& s, int lo, int hi, int& value)
+{
+    if (s.empty()) return false;
+    try {
+        std::size_t used = 0;
+        long v = std::stol(s, &used, 10);
+        if (used != s.size() || v < lo || v > hi) return false;
+        value = int(v);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+[[noreturn]] void usageError(const std::string& text)
+{
+    std::cerr << "ravelin-sim: " << text << "\n";
+    std::exit(2);
+}
+
+// SLOT:TYPE:VERSION[:FPGADATE], VERSION is "7" or "1.2" for two version bytes.
+PanelConfig parsePanel(const std::string& arg)
+{
+    const auto f = splitFields(arg, ':');
+    PanelConfig p;
+    int slot, type, v1, v2 = 0;
+    if (f.size() < 3 || f.size() > 4 || !toInt(f[0], 0, 7, slot) || !toInt(f[1], 0, 255, type))
+        usageError("--panel " + arg + ": expected SLOT:TYPE:VERSION[:DDMMYYYY]");
+    const auto v = splitFields(f[2], '.');
+    if (v.empty() || v.size() > 2 || !toInt(v[0], 0, 255, v1) || (v.size() == 2 && !toInt(v[1], 0, 255, v2)))
+        usageError("--panel " + arg + ": VERSION is 0..255 or two of them as V1.V2");
+    p.slot = slot;
+    p.type = uint8_t(type);
+    p.version1 = uint8_t(v1);
+    p.version2 = uint8_t(v2);
+    if (f.size() == 4) {
+        if (f[3].size() != 8 || f[3].find_first_not_of("0123456789") != std::string::npos)
+            usageError("--panel " + arg + ": the FPGA date is 8 digits, ddmmyyyy");
+        p.fpgaDate = f[3];
+    } else if (isLocalIOType(p.type)) {
+        p.fpgaDate = "14052019";
+    }
+    return p;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{
+        "ravelin-sim: a virtual console for the Ravelin update utility.\n"
+        "Writes a ready program folder (console program, settings file, Serial.ini and\n"
+        "update files with known versions) and serves the surface panels on\n"
+        "pseudo-terminals listed in Serial.ini under [DevicePaths]. Prints \"ready\" when\n"
+        "the panels answer and serves until SIGINT or SIGTERM. Default surface: slot 1\n"
+        "type 64 v7, slot 2 type 65 v7, slot 3 type 150 v120 (FPGA 14052019), slot 4 type\n"
+        "134 v11; see sim/README.md for the file versions."};
+
+    std::string folder;
+    int hexLines = 400;
+    std::vector<std::string> panelArgs, rejectArgs;
+    std::vector<int> silentSlots;
+    bool writeOnly = false, noDefaultPanels = false, noLog = false;
+    std::string model = "KR60", engineIp;
+    int engineCom = 0;
+
+    app.add_option("--folder", folder, "Program folder to write (created if needed)")->required();
+    app.add_option("--hex-lines", hexLines, "Lines of each .hex panel code file")
+        ->check(CLI::Range(3, 1000000))->capture_default_str();
+    app.add_option("--panel", panelArgs,
+                   "SLOT:TYPE:VERSION[:DDMMYYYY] puts a panel on a slot (replacing the default one);\n"
+                   "VERSION is a byte or V1.V2; the date is a local I/O unit's FPGA date")
+        ->take_all();
+    app.add_flag("--no-default-panels", noDefaultPanels, "Start from no panels; only --panel ones serve");
+    app.add_option("--reject", rejectArgs,
+                   "SLOT:LINE:TIMES:CODE the panel rejects hex line LINE (1-based) TIMES times with CODE, then takes it")
+        ->take_all();
+    app.add_option("--silent", silentSlots, "SLOT the panel never answers hex lines")->take_all();
+    app.add_option("--model", model, "Console model (console program and settings file names)")
+        ->capture_default_str();
+    app.add_option("--engine-ip", engineIp, "EngineIPAddress in the settings file (default empty)");
+    app.add_option("--engine-com", engineCom, "EngineComPort in the settings file (default 0)");
+    app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
+    app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
+
+    CLI11_PARSE(app, argc, argv);
+
+    ConsoleConfig config;
+    config.model = model;
+    config.hexLines = hexLines;
+    config.engineIPAddress = engineIp;
+    config.engineComPort = engineCom;
+    config.writeSimLog = !noLog;
+    if (noDefaultPanels) config.panels.clear();
+    for (const auto& arg : panelArgs) {
+        PanelConfig p = parsePanel(arg);
+        if (PanelConfig* old = config.panelOnSlot(p.slot))
+            *old = p;
+        else
+            config.panels.push_back(p);
+    }
+    for (const auto& arg : rejectArgs) {
+        const auto f = splitFields(arg, ':');
+        int slot, line, times, code;
+        if (f.size() != 4 || !toInt(f[0], 0, 7, slot) || !toInt(f[1], 1, 1000000, line) ||
+            !toInt(f[2], 0, 1000000, times) || !toInt(f[3], 1, 255, code))
+            usageError("--reject " + arg + ": expected SLOT:LINE:TIMES:CODE (LINE from 1, CODE 1..255)");
+        PanelConfig* p = config.panelOnSlot(slot);
+        if (!p) usageError("--reject " + arg + ": no panel on slot " + f[0]);
+        p->hex.rejectLine = line;
+        p->hex.rejectTimes = times;
+        p->hex.rejectCode = uint8_t(code);
+    }
+    for (int slot : silentSlots) {
+        PanelConfig* p = config.panelOnSlot(slot);
+        if (!p) usageError("--silent " + std::to_string(slot) + ": no panel on that slot");
+        p->hex.silent = true;
+    }
+
+    VirtualConsole console(config);
+    if (writeOnly) {
+        if (!console.writeFolder(folder)) {
+            std::cerr << "ravelin-sim: " << console.lastError() << "\n";
+            return 1;
+        }
+        std::cout << "wrote " << folder << std::endl;
+        return 0;
+    }
+
+    // The panels' threads must not take the stop signals: the main thread
+    // waits for them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    if (!console.writeFolder(folder)) {
+        std::cerr << "ravelin-sim: " << console.lastError() << "\n";
+        return 1;
+    }
+    // Starting rewrites Serial.ini with the panels' device paths.
+    try {
+        console.start();
+    } catch (const std::exception& e) {
+        std::cerr << "ravelin-sim: cannot open a pseudo-terminal: " << e.what() << "\n";
+        return 1;
+    }
+    for (const auto& p : console.panels())
+        std::cerr << "slot " << p->slot() << " COM" << p->comNumber() << " type "
+                  << int(p->config().type) << " version " << int(p->version1()) << " on "
+                  << p->devicePath() << "\n";
+    std::cout << "ready" << std::endl;
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    console.stop();
+    return 0;
+}

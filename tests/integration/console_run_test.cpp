@@ -1,0 +1,186 @@
+// The program as a service engineer runs it, against the virtual console:
+// real processes, pseudo-terminals and the program folder the console leaves.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "integration/process.h"
+#include "virtual_console.h"
+
+namespace ravelin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t e = text.find_first_of("\r\n", pos);
+        if (e == std::string::npos) e = text.size();
+        out.push_back(text.substr(pos, e - pos));
+        pos = text.find_first_not_of("\r\n", e);
+        if (pos == std::string::npos) break;
+    }
+    return out;
+}
+
+class ConsoleRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("ravelin-run-" + std::to_string(::getpid()) + "-" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        config.hexLines = 60;
+        config.writeSimLog = false;
+    }
+    void TearDown() override {
+        console.reset();
+        fs::remove_all(folder);
+    }
+    void Serve() {
+        console = std::make_unique<sim::VirtualConsole>(config);
+        console->start();
+        ASSERT_TRUE(console->writeFolder(folder)) << console->lastError();
+    }
+    std::vector<std::string> Ravelin(std::vector<std::string> args) {
+        std::vector<std::string> argv = {RAVELIN_EXE, "--folder", folder.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    std::vector<std::string> Log() { return Lines(ReadFile(folder / "Log.txt")); }
+    bool LogHas(const std::string& text) {
+        for (auto& l : Log())
+            if (l.size() > 31 && l.substr(31) == text) return true;
+        return false;
+    }
+
+    fs::path folder;
+    sim::ConsoleConfig config;
+    std::unique_ptr<sim::VirtualConsole> console;
+};
+
+TEST_F(ConsoleRun, ListShowsWhatThePanelsReportAndTheLocalIOFpgaDate) {
+    Serve();
+    auto r = RunProgram(Ravelin({"list", "--json", "--wait", "2"}), 20000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    auto row = [&](int n) { return j["rows"][n - 1]; };
+    EXPECT_EQ(row(9)["cells"][1], "KR60 Right");
+    EXPECT_EQ(row(9)["cells"][3], "7");
+    EXPECT_EQ(row(9)["cells"][4], "8");
+    EXPECT_EQ(row(10)["cells"][1], "KR60 Left");
+    EXPECT_EQ(row(11)["cells"][1], "KR60 Local IO");
+    EXPECT_EQ(row(11)["cells"][2], "tarvola_local_io_mk2.bin");
+    EXPECT_EQ(row(11)["cells"][3], "120");
+    EXPECT_EQ(row(12)["cells"][0], "COM14");
+    EXPECT_EQ(row(12)["cells"][3], "11");
+    EXPECT_EQ(row(12)["cells"][4], "12");
+    EXPECT_EQ(row(12)["cells"][6], "  update");
+    EXPECT_TRUE(row(12)["required"]);
+    EXPECT_EQ(row(13)["cells"][0], "COM13");
+    EXPECT_EQ(row(13)["cells"][3], "14/05/2019");
+    EXPECT_EQ(row(13)["cells"][4], "03/11/2020");
+    EXPECT_TRUE(row(13)["updatable"]);
+    EXPECT_EQ(j["message"], " select a file to update");
+
+    auto log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().substr(31), "closing");
+    EXPECT_NE(log.back().substr(20, 10), "0000000000");  // the surface link's tick
+}
+
+TEST_F(ConsoleRun, UpdateOfTheGpioPanelSendsEveryLineOnceInOrderAndSucceeds) {
+    Serve();
+    auto r = RunProgram(Ravelin({"update", "12", "--wait", "1.5"}), 30000);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    std::vector<std::string> file = Lines(ReadFile(folder / "KR60GPIO.hex"));
+    EXPECT_EQ(console->panel(4)->record().receivedHexLines, file);
+    EXPECT_TRUE(LogHas("updating KR60GPIO.hex to COM14"));
+    EXPECT_TRUE(LogHas("update successful"));
+    EXPECT_NE(r.out.find("update successful"), std::string::npos);
+}
+
+TEST_F(ConsoleRun, ALineRejectedTwiceShowsTheRetriesAndEndsAsErrorReceived) {
+    config.panelOnSlot(4)->hex.rejectLine = 3;
+    config.panelOnSlot(4)->hex.rejectTimes = 2;
+    config.panelOnSlot(4)->hex.rejectCode = 5;
+    Serve();
+    auto r = RunProgram(Ravelin({"update", "12", "--wait", "1.5"}), 30000);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("Error 5: 1 retries on packet 3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error 5: 2 retries on packet 3"), std::string::npos) << r.out;
+    EXPECT_TRUE(LogHas("Error received:   Error 5: 2 retries on packet 3"));
+    auto received = console->panel(4)->record().receivedHexLines;
+    EXPECT_EQ(received.size(), Lines(ReadFile(folder / "KR60GPIO.hex")).size() + 2);
+}
+
+TEST_F(ConsoleRun, ASilentPanelEndsWithNoResponseAfterFiveTries) {
+    config.panelOnSlot(4)->hex.silent = true;
+    Serve();
+    auto r = RunProgram(Ravelin({"update", "12", "--wait", "1.5"}), 40000);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(console->panel(4)->record().receivedHexLines.size(), 5u);
+    EXPECT_TRUE(LogHas("no response:  Error 255 received from port 4"));
+}
+
+TEST_F(ConsoleRun, APortWithNoDeviceIsReportedAndTheOtherPanelsAreStillServed) {
+    Serve();
+    // Slot 2's port number now leads nowhere.
+    std::string ini = ReadFile(folder / "Serial.ini");
+    std::string key = "COM12=";
+    auto at = ini.find(key);
+    ASSERT_NE(at, std::string::npos) << ini;
+    ini.replace(at, ini.find('\r', at) - at, "COM12=/dev/ravelin-no-such-port");
+    std::ofstream(folder / "Serial.ini", std::ios::binary) << ini;
+
+    auto r = RunProgram(Ravelin({"list", "--json", "--wait", "1.5"}), 20000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["rows"][8]["cells"][3], "7");
+    EXPECT_EQ(j["rows"][9]["cells"][3], "");
+    EXPECT_EQ(j["rows"][11]["cells"][3], "11");
+    for (auto& l : Log()) EXPECT_EQ(l.find("Exception"), std::string::npos) << l;
+}
+
+TEST_F(ConsoleRun, MessageOfAPortThatCannotOpenReachesTheMessageLine) {
+    config.panels.clear();
+    Serve();
+    std::ofstream(folder / "Serial.ini", std::ios::binary)
+        << "[SerialPorts]\r\nComPort3=7\r\n[DevicePaths]\r\nCOM7=/dev/ravelin-no-such-port\r\n";
+    auto r = RunProgram(Ravelin({"list", "--json", "--wait", "0"}), 20000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["message"], " Cannot open ComPort 7");
+}
+
+TEST_F(ConsoleRun, ASecondStartWhileOneRunsEndsWithStatusThree) {
+    config.panels.clear();
+    Serve();
+    Process first(Ravelin({"list", "--wait", "4"}));
+    // Give the first one time to take the lock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    auto second = RunProgram(Ravelin({"list", "--wait", "0"}), 10000);
+    EXPECT_EQ(second.status, 3) << second.out << second.err;
+    EXPECT_EQ(first.finish(20000).status, 0);
+}
+
+TEST_F(ConsoleRun, ARowThatCannotBeUpdatedAndWrongArgumentsEndWithStatusTwo) {
+    config.panels.clear();
+    Serve();
+    EXPECT_EQ(RunProgram(Ravelin({"update", "12", "--wait", "0"}), 10000).status, 2);
+    EXPECT_EQ(RunProgram(Ravelin({"update", "twelve"}), 10000).status, 2);
+    EXPECT_EQ(RunProgram(Ravelin({"frobnicate"}), 10000).status, 2);
+    auto help = RunProgram(Ravelin({"--help"}), 10000);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("update"), std::string::npos);
+}
+
+} // namespace
+} // namespace ravelin::testing
