@@ -9,6 +9,7 @@
 
 #include "app/globals.h"
 #include "app/main_unit.h"
+#include "app/system_services.h"
 #include "platform/clock.h"
 #include "platform/plain_event_loop.h"
 #include "platform/timer_thread.h"
@@ -33,17 +34,7 @@ static void BM_HexLineAgainstVirtualPanel(benchmark::State& state) {
         console.writeFolder(folder);
 
         platform::PlainEventLoop loop;
-        surface::ComPortServices ports;
-        ports.loop = &loop;
-        ports.displayMessage = [](const std::string& t) { app::DisplayMessage(t); };
-        ports.devicePath = [&](int com) { return app::DevicePathFor(folder.string(), com); };
-        surface::SetComPortServices(ports);
-        app::MainFormServices s;
-        s.loop = &loop;
-        s.clock = &platform::systemClock();
-        s.newTimerThread = platform::newSystemTimerThread;
-        s.openComPort = surface::OpenComPort;
-        app::TMainForm form(std::move(s), folder.string());
+        app::TMainForm form(app::SystemServices(loop, folder.string()), folder.string());
         form.FormCreate();
         form.StartTimers();
         loop.runFor(1500);

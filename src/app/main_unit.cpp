@@ -33,6 +33,7 @@ TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     ss.newTimer = services_.newTimerThread;
     ss.clock = services_.clock;
     ss.displayMessage = [](const std::string& s) { app::DisplayMessage(s); };
+    ss.writeLog = [this](const std::string& s) { log_->WriteLog(s); };
     surface_ = std::make_unique<surface::SurfaceLink>(std::move(ss));
     hex_ = std::make_unique<surface::HexFileUpdate>(*this, *surface_);
 }

@@ -12,10 +12,12 @@
 
 #include "app/globals.h"
 #include "app/main_unit.h"
+#include "app/system_services.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
 #include "platform/plain_event_loop.h"
+#include "platform/signals.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
 
@@ -27,7 +29,7 @@ using namespace ravelin;
 
 namespace {
 
-constexpr int kExitOk = 0, kExitAborted = 1, kExitUsage = 2, kExitRunning = 3;
+constexpr int kExitOk = 0, kExitAborted = 1, kExitUsage = 2, kExitRunning = 3, kExitInterrupted = 130;
 
 std::string Trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(' ');
@@ -44,6 +46,7 @@ class TerminalView final : public app::MainFormView {
 public:
     TerminalView(app::TMainForm& form, platform::PlainEventLoop& loop) : form_(form), loop_(loop) {}
     bool watching = false;
+    bool quitWhenIdle = true;
     bool windowClosed = false;
 
     void DisplayChanged() override { Show(); }
@@ -74,7 +77,7 @@ private:
             std::cout << "[" << bar << "] " << (d.DestMeter + 5) / 10 << "%  " << d.Progress << "\n";
         }
         std::cout.flush();
-        if (form_.UpdatingRow == 0) loop_.quit();
+        if (quitWhenIdle && form_.UpdatingRow == 0) loop_.quit();
     }
     app::TMainForm& form_;
     platform::PlainEventLoop& loop_;
@@ -88,32 +91,39 @@ struct Session {
     std::unique_ptr<TerminalView> view;
 
     explicit Session(const std::string& folder) {
-        app::MainFormServices s;
-        s.loop = &loop;
-        s.clock = &platform::systemClock();
-        s.newTimerThread = platform::newSystemTimerThread;
-        s.openComPort = surface::OpenComPort;
-        surface::ComPortServices ports;
-        ports.loop = &loop;
-        ports.displayMessage = [](const std::string& t) { app::DisplayMessage(t); };
-        ports.devicePath = [folder](int com) { return app::DevicePathFor(folder, com); };
-        surface::SetComPortServices(ports);
-        form = std::make_unique<app::TMainForm>(std::move(s), folder);
+        form = std::make_unique<app::TMainForm>(app::SystemServices(loop, folder), folder);
         view = std::make_unique<TerminalView>(*form, loop);
         form->SetView(view.get());
         form->FormCreate();
         form->StartTimers();
+        loop.addTimer(100, [this] { WatchSignals(); });
     }
+
+    // An update cannot be interrupted (the device would be left half-programmed);
+    // otherwise a signal ends the run the way closing the window does.
+    void WatchSignals() {
+        if (!platform::TerminateRequested()) return;
+        if (form->UpdatingRow != 0) {
+            if (!warned) std::cerr << "ravelin: an update is running and cannot be interrupted; it ends by itself\n";
+            warned = true;
+            return;
+        }
+        interrupted = true;
+        loop.quit();
+    }
+    bool interrupted = false;
+    bool warned = false;
 
     // Closes as the window closes: after an engine update the engine is
     // restarted first, and its confirmation closes the window.
     void Close() {
         if (!form->FormCloseQuery()) {
+            // After new engine code the engine restarts first, and its
+            // confirmation closes the window; a minute is long enough to wait.
             view->watching = true;
-            while (!view->windowClosed && form->UpdatingRow == 0) {
-                loop.runFor(60000);
-                break;
-            }
+            view->quitWhenIdle = false;
+            for (int waited = 0; waited < 60000 && !view->windowClosed && !interrupted; waited += 100)
+                loop.runFor(100);
         }
         form->FormClose();
     }
@@ -157,6 +167,10 @@ void PrintInventory(const app::TMainForm& form) {
 int RunList(const std::string& folder, bool json, double waitS) {
     Session s(folder);
     s.loop.runFor(static_cast<int>(waitS * 1000));
+    if (s.interrupted) {
+        s.Close();
+        return kExitInterrupted;
+    }
     if (json) std::cout << InventoryJson(*s.form).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     else PrintInventory(*s.form);
     std::cout.flush();
@@ -167,6 +181,10 @@ int RunList(const std::string& folder, bool json, double waitS) {
 int RunUpdate(const std::string& folder, int row, double waitS) {
     Session s(folder);
     s.loop.runFor(static_cast<int>(waitS * 1000));
+    if (s.interrupted) {
+        s.Close();
+        return kExitInterrupted;
+    }
     if (row < 1 || row >= s.form->Grid().RowCount() ||
         s.form->Grid().Cell(app::ColUpdate, row) != app::UpdateCellText) {
         std::cerr << "ravelin: row " << row << " cannot be updated now\n";
@@ -229,6 +247,7 @@ int main(int argc, char** argv) {
         return kExitRunning;
     }
 
+    platform::WatchTerminateSignals();
     if (*list) return RunList(folder, json, listWait);
     if (*update) return RunUpdate(folder, row, updateWait);
 

@@ -130,8 +130,10 @@ bool SurfaceLink::OpenSurfacePorts(bool flowControl) {
             if (services_.openPort)
                 port = services_.openPort(slot.ComPortNumber, slot.PortBaudRate, flowControl);
         } catch (const ComPortError&) {
-            if (services_.displayMessage)
-                services_.displayMessage("Cannot open ComPort " + std::to_string(slot.ComPortNumber));
+            const std::string text = "Cannot open ComPort " + std::to_string(slot.ComPortNumber);
+            if (services_.displayMessage) services_.displayMessage(text);
+            // The message line is soon overwritten; the log keeps the reason a panel stays blank.
+            if (services_.writeLog) services_.writeLog(text);
         }
         {
             std::lock_guard<std::mutex> g(slotLocks_[s]);

@@ -74,6 +74,7 @@ struct SurfaceLinkServices {
     platform::Clock* clock = nullptr;                                 // busy waits / sleeps: 55 ms, 100 ms, 2000 ms
     std::function<void(const std::string&)> displayMessage;           // main window's DisplayMessage (UI thread)
     std::function<void()> postTimerTick;                              // posts window message 1305; may be empty
+    std::function<void(const std::string&)> writeLog;                 // the program's log; may be empty
 };
 
 // One port slot. Fields read by the poll tick and written on the

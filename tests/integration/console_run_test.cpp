@@ -148,6 +148,7 @@ TEST_F(ConsoleRun, APortWithNoDeviceIsReportedAndTheOtherPanelsAreStillServed) {
     EXPECT_EQ(j["rows"][9]["cells"][3], "");
     EXPECT_EQ(j["rows"][11]["cells"][3], "11");
     for (auto& l : Log()) EXPECT_EQ(l.find("Exception"), std::string::npos) << l;
+    EXPECT_TRUE(LogHas("Cannot open ComPort 12"));
 }
 
 TEST_F(ConsoleRun, MessageOfAPortThatCannotOpenReachesTheMessageLine) {
