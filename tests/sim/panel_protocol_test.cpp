@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/hex_frame.h"
+
 #include <string>
 #include <vector>
 
@@ -12,18 +14,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes hexLineFrame(const std::string& line)
-{
-    // Length = type + text + checksum; checksum = length + type + text.
-    Bytes f(line.size() + 3);
-    f[0] = uint8_t(line.size() + 2);
-    f[1] = 0x09;
-    std::copy(line.begin(), line.end(), f.begin() + 2);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < f.size(); ++i) sum += f[i];
-    f.back() = uint8_t(sum);
-    return f;
-}
+using test_bytes::hexLineFrame;
 
 Bytes concat(std::initializer_list<Bytes> parts)
 {

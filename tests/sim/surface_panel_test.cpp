@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sim/hex_frame.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -27,18 +29,7 @@ using Bytes = std::vector<uint8_t>;
 const Bytes kPoll{0x02, 0x04, 0x06};
 const Bytes kAccept{0x03, 0x09, 0x00, 0x0C};
 
-Bytes hexLineFrame(const std::string& line)
-{
-    // Length = type + text + checksum; checksum = length + type + text.
-    Bytes f(line.size() + 3);
-    f[0] = uint8_t(line.size() + 2);
-    f[1] = 0x09;
-    std::copy(line.begin(), line.end(), f.begin() + 2);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < f.size(); ++i) sum += f[i];
-    f.back() = uint8_t(sum);
-    return f;
-}
+using test_bytes::hexLineFrame;
 
 // The program's end of a panel's line.
 class Port {
