@@ -157,7 +157,12 @@ void PrintInventory(const app::TMainForm& form) {
         std::cout << out << "\n";
     };
     line(0, true);
-    for (int r = 1; r < g.RowCount(); ++r) line(r, false);
+    for (int r = 1; r < g.RowCount(); ++r) {
+        bool empty = true;
+        for (int c = 0; c < app::ColCount; ++c) empty = empty && g.Cell(c, r).empty();
+        // Rows that hold nothing yet (room for racks) say nothing in a listing.
+        if (!empty) line(r, false);
+    }
     const auto& d = form.Display();
     std::cout << "\nmessage: " << OneLine(Trimmed(d.Message)) << "\n";
     if (!d.Status.empty()) std::cout << "status:  " << OneLine(d.Status) << "\n";
