@@ -129,11 +129,11 @@ struct Session {
     }
 };
 
-nlohmann::json InventoryJson(const app::TMainForm& form) {
-    nlohmann::json rows = nlohmann::json::array();
+nlohmann::ordered_json InventoryJson(const app::TMainForm& form) {
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     const auto& g = form.Grid();
     for (int r = 1; r < g.RowCount(); ++r) {
-        nlohmann::json cells = nlohmann::json::array();
+        nlohmann::ordered_json cells = nlohmann::ordered_json::array();
         for (int c = 0; c < app::ColCount; ++c) cells.push_back(g.Cell(c, r));
         rows.push_back({{"row", r}, {"cells", cells}, {"required", form.UpdateRequired(r)},
                         {"updatable", form.UpdateValid(r)}});
@@ -176,7 +176,7 @@ int RunList(const std::string& folder, bool json, double waitS) {
         s.Close();
         return kExitInterrupted;
     }
-    if (json) std::cout << InventoryJson(*s.form).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    if (json) std::cout << InventoryJson(*s.form).dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     else PrintInventory(*s.form);
     std::cout.flush();
     s.Close();
@@ -237,6 +237,9 @@ int main(int argc, char** argv) {
     update->add_option("--wait", updateWait, "seconds to let the devices report before starting")
         ->check(CLI::NonNegativeNumber);
     cli.require_subcommand(0, 1);
+    // "ravelin list --folder DIR" as well as "ravelin --folder DIR list".
+    list->fallthrough();
+    update->fallthrough();
     cli.footer("Exit status: 0 done (update successful), 1 update aborted, 2 row not updatable or "
                "wrong arguments, 3 another instance runs.");
     try {
