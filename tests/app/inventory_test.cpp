@@ -134,3 +134,75 @@ TEST_F(MainFormTest, LocalIOReportingNewCodeSwitchesToTheMicrocontrollerRowOnlyW
 
 } // namespace
 } // namespace ravelin::app::testing
+
+namespace ravelin::app::testing {
+namespace {
+
+// Racks get two rows each from row 20 on, in record order, once the engine
+// has reported them; card-slot racks only while their card is a MADI or Cat5 card.
+class RackRowsTest : public MainFormTest {
+protected:
+    void SetUp() override {
+        MainFormTest::SetUp();
+        Kr60("[KR60]\r\nEngineIPAddress=10.0.0.1\r\n");
+        newOstraSlot = [this](int i) {
+            auto s = std::make_unique<cards::tOstraSlot>();
+            slots[i] = s.get();
+            return s;
+        };
+        WriteFile(folder / "Racks" / "NRack.bin", std::string("version \x01\x09", 10));
+        Create();
+    }
+    void AddRack(int i, uint8_t port, uint8_t type, const std::string& name = "") {
+        form->Racks.Records[i][1] = port;
+        form->Racks.Records[i][108] = type;
+        form->RackNames[i] = name;
+    }
+    cards::tOstraSlot* slots[2] = {nullptr, nullptr};
+};
+
+TEST_F(RackRowsTest, SixRacksFitTheGridASeventhGrowsIt) {
+    for (int i = 3; i <= 8; ++i) AddRack(i, static_cast<uint8_t>(30 + i), 2);
+    form->RefreshRacks();
+    EXPECT_EQ(form->Grid().RowCount(), 32);
+    EXPECT_EQ(form->RackRow[3], 20);
+    EXPECT_EQ(form->RackRow[8], 30);
+    AddRack(9, 40, 2);
+    form->RefreshRacks();
+    EXPECT_EQ(form->Grid().RowCount(), 34);
+    EXPECT_EQ(form->RackOfRow(33), 9);
+}
+
+TEST_F(RackRowsTest, CardSlotRacksShowOnlyBehindAMadiOrCat5Card) {
+    form->RefreshRacks();
+    EXPECT_EQ(form->RackRow[1], 0);
+    slots[0]->CardType = 21;
+    EXPECT_FALSE(form->RackShown(1));
+    slots[0]->CardType = 24;
+    EXPECT_TRUE(form->RackShown(1));
+    form->RefreshRacks();
+    EXPECT_EQ(form->RackRow[1], 20);
+    EXPECT_EQ(Cell(ColDevice, 20).substr(0, 6), "ostra ");
+}
+
+TEST_F(RackRowsTest, RowTextsFollowTheRackTypeAndPort) {
+    AddRack(3, 1, 0, "Rack 12345678");
+    AddRack(4, 64, 9, "Rack abcdefgh");
+    AddRack(5, 33, 7);
+    form->RefreshRacks();
+    EXPECT_EQ(Cell(ColDevice, 20), "madi 1234");
+    EXPECT_EQ(Cell(ColDescription, 20), "Sharc");
+    EXPECT_EQ(Cell(ColFile, 20), "Rack.bin");
+    EXPECT_EQ(Cell(ColDescription, 21), "FPGA");
+    EXPECT_EQ(Cell(ColFile, 21), "Rack.bit");
+    EXPECT_EQ(Cell(ColDevice, 22), "opto abcd");
+    EXPECT_EQ(Cell(ColDescription, 22), "Zynq");
+    EXPECT_EQ(Cell(ColAvailable, 22), "1.9");
+    for (int c = 0; c < ColCount; ++c) EXPECT_EQ(Cell(c, 23), "") << c;  // a Zynq rack has no FPGA row
+    EXPECT_EQ(Cell(ColFile, 24), "");  // rack type 7 has no files
+    EXPECT_EQ(Cell(ColFile, 25), "");
+    EXPECT_EQ(Cell(ColAvailable, 24), "");
+}
+
+} // namespace
+} // namespace ravelin::app::testing
