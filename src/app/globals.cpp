@@ -38,13 +38,14 @@ bool DetectConsole(const std::string& folder, Globals& g) {
     for (auto& c : f) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     while (f.size() > 1 && (f.back() == '/' || f.back() == '\\')) f.pop_back();
     g.ProgramFolder = CutText(f, 255);
+    g.FolderOnDisk = platform::files::resolve(folder).value_or(folder);
     g.ConsoleModel = 0;
     for (uint8_t code = 2; code <= 25; ++code) {
         const ConsoleModelRow* m = FindConsoleModel(code);
         if (!m) continue;
         if (platform::files::exists(platform::files::join(folder, m->program))) {
             g.ConsoleModel = code;
-            g.ConsoleIniFile = platform::files::join(g.ProgramFolder, m->settings);
+            g.ConsoleIniFile = platform::files::join(g.FolderOnDisk, m->settings);
             g.ConsoleSection = m->section;
             g.ConsoleName = CutText(m->section, 15);
             return true;

@@ -19,7 +19,8 @@ struct ConsoleModelRow {
 const ConsoleModelRow* FindConsoleModel(uint8_t code);
 
 struct Globals {
-    std::string ProgramFolder;   // lower case, no trailing separator
+    std::string ProgramFolder;   // lower case, no trailing separator (as texts show it)
+    std::string FolderOnDisk;    // the same folder as it stands on disk: files are opened through it
     uint8_t ConsoleModel = 0;    // 0: no console found
     std::string ConsoleIniFile;
     std::string ConsoleSection;

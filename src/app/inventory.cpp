@@ -59,7 +59,7 @@ void TMainForm::InitialiseGrid() {
 }
 
 int TMainForm::SurfacePanelTypeOf(int port) const {
-    bool kr40 = platform::files::exists(platform::files::join(globals_.ProgramFolder, "KR40worksurface.hex"));
+    bool kr40 = platform::files::exists(platform::files::join(globals_.FolderOnDisk, "KR40worksurface.hex"));
     return SurfacePanelType(surface_->PanelType(port), port, kr40);
 }
 
@@ -67,7 +67,7 @@ std::string TMainForm::SurfaceFileName(int port) {
     int type = SurfacePanelTypeOf(port);
     std::string name = SurfaceFileNameForType(type);
     if (IsLocalIOHexType(type)) {
-        bool tiva = platform::files::exists(platform::files::join(globals_.ProgramFolder, LocalIOTivaFile));
+        bool tiva = platform::files::exists(platform::files::join(globals_.FolderOnDisk, LocalIOTivaFile));
         if (UsesLocalIOTiva(type, surface_->PanelVersion(port), tiva)) {
             name = LocalIOTivaFile;
             SetLocalIOTiva(port);
@@ -77,11 +77,11 @@ std::string TMainForm::SurfaceFileName(int port) {
 }
 
 uint8_t TMainForm::SurfaceFileVersion(int port) {
-    return SurfaceFileVersionOf(globals_.ProgramFolder, SurfaceFileName(port));
+    return SurfaceFileVersionOf(globals_.FolderOnDisk, SurfaceFileName(port));
 }
 
 void TMainForm::SetLocalIOTiva(int port) {
-    if (!platform::files::exists(platform::files::join(globals_.ProgramFolder, LocalIOTivaFile))) return;
+    if (!platform::files::exists(platform::files::join(globals_.FolderOnDisk, LocalIOTivaFile))) return;
     LocalIOIsTiva = true;
     if (port >= 0 && port <= 15) {
         surface_->TivaPorts |= surface::SlotBit(port);
@@ -119,7 +119,7 @@ int TMainForm::RackOfRow(int row) const {
 }
 
 void TMainForm::RefreshRow(int nRow) {
-    const std::string& folder = globals_.ProgramFolder;
+    const std::string& folder = globals_.FolderOnDisk;
     auto file = [&](const std::string& name) { return platform::files::join(folder, name); };
     if (nRow >= 1 && nRow <= 3) {
         int t = kEngineRowType[nRow];

@@ -17,7 +17,7 @@ TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     if (!services_.clock) services_.clock = &platform::systemClock();
     if (!services_.newTimerThread) services_.newTimerThread = platform::newSystemTimerThread;
     LogFile::Source src;
-    src.folder = [this] { return globals_.ProgramFolder; };
+    src.folder = [this] { return globals_.FolderOnDisk; };
     src.header = [this] { return globals_.ConsoleSection + " Log"; };
     src.tick = [this] { return surface_ ? surface_->TickCount() : 0u; };
     src.now = services_.now;
@@ -77,7 +77,7 @@ void TMainForm::FormCreate() {
     Racks.AddOstraRacks();
 
     if (globals_.ConsoleModel != 0) LoadINIFile(globals_);
-    surface_->LoadConfig(platform::IniFile(platform::files::join(globals_.ProgramFolder, "Serial.ini")));
+    surface_->LoadConfig(platform::IniFile(platform::files::join(globals_.FolderOnDisk, "Serial.ini")));
 
     InitialiseGrid();
     OpenHardware();
@@ -99,7 +99,7 @@ void TMainForm::SetConsolePanelTypes() {
     static const int kr40[6] = {24, 25, 26, 147, 132, -1};
     static const int kr40Pod[6] = {27, -1, -1, -1, 130, -1};
     if (globals_.ConsoleModel == 17) {
-        types = platform::files::exists(platform::files::join(globals_.ProgramFolder, "KR40worksurface.hex"))
+        types = platform::files::exists(platform::files::join(globals_.FolderOnDisk, "KR40worksurface.hex"))
                     ? kr40 : kr40Pod;
     }
     for (const auto& d : kDefaults)

@@ -146,7 +146,7 @@ void TMainForm::StartUpdate(int nRow) {
     display_.Message = " starting update";
     Changed();
     if (view_) view_->RepaintNow();
-    platform::files::setCurrentDirectory(globals_.ProgramFolder);
+    platform::files::setCurrentDirectory(globals_.FolderOnDisk);
     log_->WriteLog("updating " + display_.Filename + " " + display_.Device);
 
     const std::string file = grid_.Cell(ColFile, nRow);

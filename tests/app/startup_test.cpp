@@ -100,12 +100,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"[KR60]\r\nEngineIPAddress=192.168.100.200.192.168.100.200.1\r\n",
                                    "192.168.100.200.192.168.100.200", 0}));
 
-TEST_F(MainFormTest, ProgramFolderIsTakenInLowerCase) {
+TEST_F(MainFormTest, ProgramFolderIsTakenInLowerCaseButFilesComeFromTheFolderGiven) {
     Kr60();
-    Create();
     std::string lower = folder.string();
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A sibling that differs only in case holds another console.
+    WriteFile(fs::path(lower) / "KR20.EXE", "");
+    Create();
     EXPECT_EQ(form->Config().ProgramFolder, lower);
+    EXPECT_EQ(form->Config().ConsoleSection, "KR60");
+    fs::remove_all(lower);
 }
 
 } // namespace
