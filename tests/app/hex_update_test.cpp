@@ -129,5 +129,36 @@ TEST_F(HexUpdateTest, ALineTooLongForAFrameStopsTheUpdateBeforeItGoesOut) {
     EXPECT_EQ(form->Display().Progress, "Error received");
 }
 
+TEST_F(HexUpdateTest, AFileThatCannotBeOpenedIsNeverReportedAsSuccess) {
+    HexFile(4);
+    Create();
+    Run(1500);
+    ASSERT_EQ(Cell(ColUpdate, 12), UpdateCellText);
+    fs::remove(folder / "KR60GPIO.hex");  // gone between the refresh and the click
+    form->GridMouseDown(ColUpdate, 12);
+    Run(31000);
+    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->Display().Progress, "no response");
+    EXPECT_EQ(form->Display().Status, "update aborted");
+    auto log = LogLines();
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [](const std::string& l) { return l.find("*** Exception: Cannot open KR60GPIO.hex") != std::string::npos; }),
+              log.end());
+    EXPECT_TRUE(panel->hexLines.empty());
+}
+
+TEST_F(HexUpdateTest, AReplyWithoutItsResultByteAcceptsNothing) {
+    auto lines = HexFile(3);
+    StartRow12();
+    // The panel answers the first line with a bare type byte, then stays silent.
+    panel->hexResult = [](int, int) { return -1; };
+    Run(20);
+    panel->line->feed(PanelModel::Frame(std::string(1, '\x09')));
+    Run(100);
+    EXPECT_EQ(form->Display().Message, "  Error 255: 1 retries on packet 1");
+    ASSERT_EQ(panel->hexLines.size(), 2u);
+    EXPECT_EQ(panel->hexLines[1], lines[0]);
+}
+
 } // namespace
 } // namespace ravelin::app::testing
