@@ -63,8 +63,9 @@ int TMainForm::SurfacePanelTypeOf(int port) const {
     return SurfacePanelType(surface_->PanelType(port), port, kr40);
 }
 
-std::string TMainForm::SurfaceFileName(int port) {
-    int type = SurfacePanelTypeOf(port);
+std::string TMainForm::SurfaceFileName(int port) { return SurfaceFileNameOfType(port, SurfacePanelTypeOf(port)); }
+
+std::string TMainForm::SurfaceFileNameOfType(int port, int type) {
     std::string name = SurfaceFileNameForType(type);
     if (IsLocalIOHexType(type)) {
         bool tiva = platform::files::exists(platform::files::join(globals_.FolderOnDisk, LocalIOTivaFile));
@@ -74,10 +75,6 @@ std::string TMainForm::SurfaceFileName(int port) {
         }
     }
     return name;
-}
-
-uint8_t TMainForm::SurfaceFileVersion(int port) {
-    return SurfaceFileVersionOf(globals_.FolderOnDisk, SurfaceFileName(port));
 }
 
 void TMainForm::SetLocalIOTiva(int port) {
@@ -146,11 +143,14 @@ void TMainForm::RefreshRow(int nRow) {
         grid_.SetCell(ColAvailable, 7, platform::files::exists(file("xmos.bin")) ? "OK" : "");
     } else if (nRow >= 9 && nRow <= 12) {
         int p = nRow - 8;
-        grid_.SetCell(ColDescription, nRow, surface::PanelTypeName(SurfacePanelTypeOf(p)));
-        grid_.SetCell(ColFile, nRow, SurfaceFileName(p));
+        // The type and file are worked out once: the file name may switch the local I/O row on.
+        int type = SurfacePanelTypeOf(p);
+        std::string name = SurfaceFileNameOfType(p, type);
+        grid_.SetCell(ColDescription, nRow, surface::PanelTypeName(type));
+        grid_.SetCell(ColFile, nRow, name);
         uint8_t running = static_cast<uint8_t>(surface_->PanelVersion(p) & 0xFF);
         grid_.SetCell(ColRunning, nRow, running ? std::to_string(running) : "");
-        uint8_t available = SurfaceFileVersion(p);
+        uint8_t available = SurfaceFileVersionOf(folder, name);
         grid_.SetCell(ColAvailable, nRow, available ? std::to_string(available) : "");
     } else if (nRow == 13) {
         if (LocalIOIsTiva) {

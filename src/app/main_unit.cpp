@@ -1,9 +1,7 @@
 #include "app/main_unit.h"
 
-#include <cmath>
 #include <exception>
 
-#include "cards/card_types.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "surface/hex_update.h"

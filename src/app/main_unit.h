@@ -73,7 +73,6 @@ struct MainFormServices {
 };
 
 inline constexpr int umOverload = 1024 + 273;
-inline constexpr int umLog = 1024 + 1255;
 
 // The overload notice as the user reads it (CR LF breaks the line).
 std::string OverloadText(uint16_t code, uint32_t detail);
@@ -119,8 +118,6 @@ public:
     void DisplayStatus(const std::string& text);
     // Window message 1297.
     void umOverloadHandler(uint32_t wParam, uint32_t lParam);
-    // Window message 2279: the diagnostic display is never on, so the text is dropped.
-    void umLogHandler(const std::string&) {}
     // Posts an overload notice to the window, as the queues' owners do.
     bool PostOverloadMessage(uint8_t number, uint32_t detail);
     // An exception nobody caught.
@@ -136,7 +133,6 @@ public:
     void SetLocalIOTiva(int port);
     std::string SurfaceFileName(int port);
     int SurfacePanelTypeOf(int port) const;
-    uint8_t SurfaceFileVersion(int port);
     // The rack i whose code row (or FPGA row) is `row`; 0 when none.
     int RackOfRow(int row) const;
 
@@ -166,8 +162,7 @@ private:
     void CloseHardware();
     void SetConsolePanelTypes();
     void Changed();
-    void Start_UpdateHexFile(const std::string& fileName);
-    void Continue_UpdateHexFile(uint8_t prevAck);
+    std::string SurfaceFileNameOfType(int port, int type);
 
     MainFormServices services_;
     std::string folderArg_;

@@ -12,7 +12,6 @@ public:
     uint8_t CardType = 0;       // 0: no card
     uint8_t CardVersion = 0;    // firmware version
     std::string FPGAVersion;
-    bool CodeUpdaterRunning = false;
     virtual void Service() {}
     virtual void Start_OstraTivaUpdate(const std::string& fileName) {}
     virtual void Start_OstraFPGAUpdate(const std::string& fileName) {}

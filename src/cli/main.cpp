@@ -209,11 +209,13 @@ int RunUpdate(const std::string& folder, int row, double waitS) {
     return ok ? kExitOk : kExitAborted;
 }
 
+#ifdef RAVELIN_HAVE_UI
 bool HaveDisplay() {
     const char* x = std::getenv("DISPLAY");
     const char* w = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (w && *w);
 }
+#endif
 
 } // namespace
 
@@ -261,9 +263,11 @@ int main(int argc, char** argv) {
 
 #ifdef RAVELIN_HAVE_UI
     if (HaveDisplay()) return ui::RunMainWindow(argc, argv, folder, *lock);
+    std::cerr << "ravelin: no display to open the window on; ";
+#else
+    std::cerr << "ravelin: this build has no window; ";
 #endif
-    std::cerr << "ravelin: no display to open the window on; use 'ravelin list' for the "
-                 "inventory in the terminal or 'ravelin update ROW' to update a row.\n";
-    (void)HaveDisplay;
+    std::cerr << "use 'ravelin list' for the inventory in the terminal or 'ravelin update ROW' "
+                 "to update a row.\n";
     return kExitAborted;
 }
