@@ -251,7 +251,10 @@ int main(int argc, char** argv) {
         return rc == 0 ? 0 : kExitUsage;
     }
 
-    auto lock = platform::InstanceLock::acquire("TarvolaConsole");
+    // The name users get is fixed; a test run sets its own so that it never
+    // meets a window an engineer has open on the same machine.
+    const char* instanceName = std::getenv("RAVELIN_INSTANCE_NAME");
+    auto lock = platform::InstanceLock::acquire(instanceName && *instanceName ? instanceName : "TarvolaConsole");
     if (!lock) {
         std::cerr << "ravelin: another instance is running; it has been brought forward\n";
         return kExitRunning;
@@ -269,5 +272,5 @@ int main(int argc, char** argv) {
 #endif
     std::cerr << "use 'ravelin list' for the inventory in the terminal or 'ravelin update ROW' "
                  "to update a row.\n";
-    return kExitAborted;
+    return kExitUsage;
 }

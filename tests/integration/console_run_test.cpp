@@ -2,11 +2,13 @@
 // real processes, pseudo-terminals and the program folder the console leaves.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "integration/process.h"
+#include "platform/instance_lock.h"
 #include "virtual_console.h"
 
 namespace ravelin::testing {
@@ -164,12 +166,18 @@ TEST_F(ConsoleRun, MessageOfAPortThatCannotOpenReachesTheMessageLine) {
 TEST_F(ConsoleRun, ASecondStartWhileOneRunsEndsWithStatusThree) {
     config.panels.clear();
     Serve();
-    Process first(Ravelin({"list", "--wait", "4"}));
-    // Give the first one time to take the lock.
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The test itself holds the name the program's children will ask for.
+    const std::string name = "ravelin-test-held-" + std::to_string(::getpid());
+    ::setenv("RAVELIN_INSTANCE_NAME", name.c_str(), 1);
+    auto held = platform::InstanceLock::acquire(name);
+    ASSERT_NE(held, nullptr);
+    std::atomic<int> knocks{0};
+    held->onKnock([&] { ++knocks; });
     auto second = RunProgram(Ravelin({"list", "--wait", "0"}), 10000);
+    ::unsetenv("RAVELIN_INSTANCE_NAME");
     EXPECT_EQ(second.status, 3) << second.out << second.err;
-    EXPECT_EQ(first.finish(20000).status, 0);
+    for (int i = 0; i < 100 && knocks == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(knocks.load(), 1) << "the holder is asked to come forward";
 }
 
 TEST_F(ConsoleRun, ARowThatCannotBeUpdatedAndWrongArgumentsEndWithStatusTwo) {

@@ -42,6 +42,10 @@ public:
             if (!withDisplay && (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0)) continue;
             envs.push_back(v);
         }
+        // Each test process holds its own single-instance name, so tests never
+        // meet a Ravelin window open on the machine, nor each other.
+        if (!std::getenv("RAVELIN_INSTANCE_NAME"))
+            envs.push_back("RAVELIN_INSTANCE_NAME=ravelin-test-" + std::to_string(::getpid()));
         std::vector<char*> env;
         for (auto& v : envs) env.push_back(v.data());
         env.push_back(nullptr);
