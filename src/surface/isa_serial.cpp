@@ -1,4 +1,5 @@
 #include "surface/isa_serial.h"
+#include "surface/frame.h"
 
 #include <algorithm>
 
@@ -200,13 +201,7 @@ bool SurfaceLink::SendSurfaceMessage(int slot, const std::string& body) {
     if (body.size() > static_cast<size_t>(kMaxSurfaceSendBody)) return false;
     // A panel reads a length byte of 1 as filler, so an empty body goes out as type 0.
     const std::string b = body.empty() ? std::string(1, '\0') : body;
-    std::string frame;
-    frame.reserve(b.size() + 2);
-    frame.push_back(static_cast<char>(b.size() + 1));
-    frame += b;
-    uint8_t sum = 0;
-    for (unsigned char c : frame) sum = static_cast<uint8_t>(sum + c);
-    frame.push_back(static_cast<char>(sum));
+    const std::string frame = EncodeFrame(b);
 
     if (!ValidSlot(slot)) return true; // enabled, but the link has no port there
     int sent = 0;
@@ -261,9 +256,8 @@ std::string SurfaceLink::ReceiveSurfaceMessage(int slot) {
             uint8_t frame[129];
             const int want = b + 1;
             if (port->receive(frame, want) < want) return {}; // the poll tick reset the slot meanwhile
-            uint8_t sum = 0;
-            for (int i = 0; i < b; ++i) sum = static_cast<uint8_t>(sum + frame[i]);
-            if (sum == frame[b]) return std::string(reinterpret_cast<const char*>(frame + 1), b - 1);
+            std::string body;
+            if (DecodeFrame(std::string_view(reinterpret_cast<const char*>(frame), want), body)) return body;
             SendNak(slot, 0);
             return {};
         } else if (b <= 1) {
