@@ -38,13 +38,13 @@ TEST_F(HexUpdateTest, EveryLineGoesOutOnceInOrderAndTheUpdateFinishes) {
     auto lines = HexFile(5);
     StartRow12();
     Run(2000);
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     EXPECT_EQ(panel->hexLines, lines);
     EXPECT_EQ(form->Display().Progress, "update successful");
-    EXPECT_EQ(form->PacketCount, 5);
+    EXPECT_EQ(form->PacketCount(), 5);
     int total = 0;
     for (auto& l : lines) total += static_cast<int>(l.size()) + 2;
-    EXPECT_EQ(form->DownloadProgress, total);
+    EXPECT_EQ(form->DownloadProgress(), total);
     auto log = LogLines();
     EXPECT_EQ(log[log.size() - 2].substr(31), "updating KR60GPIO.hex to COM14");
     EXPECT_EQ(log.back().substr(31), "update successful");
@@ -68,7 +68,7 @@ TEST_F(HexUpdateTest, ALineRejectedOnceIsSentAgainAndTheRetryTextMakesTheEndACan
     ASSERT_EQ(panel->hexLines.size(), 5u);
     EXPECT_EQ(panel->hexLines[1], lines[1]);
     EXPECT_EQ(panel->hexLines[2], lines[1]);
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     EXPECT_EQ(form->Display().Progress, "Error received");
     EXPECT_EQ(form->Display().Status, "update aborted");
     EXPECT_EQ(LogLines().back().substr(31), "Error received:   Error 5: 1 retries on packet 2");
@@ -90,7 +90,7 @@ TEST_F(HexUpdateTest, ASilentPanelGetsTheFirstLineFiveTimesThreeSecondsApartThen
     StartRow12();
     std::vector<int64_t> sentAt;
     size_t seen = 0;
-    for (int t = 0; t < 20000 && form->UpdatingRow != 0; t += 10) {
+    for (int t = 0; t < 20000 && form->UpdatingRow() != 0; t += 10) {
         Run(10);
         if (panel->hexLines.size() > seen) {
             seen = panel->hexLines.size();
@@ -103,7 +103,7 @@ TEST_F(HexUpdateTest, ASilentPanelGetsTheFirstLineFiveTimesThreeSecondsApartThen
         EXPECT_GE(sentAt[i] - sentAt[i - 1], 2500);
         EXPECT_LE(sentAt[i] - sentAt[i - 1], 3020);
     }
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     EXPECT_EQ(form->Display().Progress, "no response");
     EXPECT_EQ(form->Display().Message, " Error 255 received from port 4");
 }
@@ -137,7 +137,7 @@ TEST_F(HexUpdateTest, AFileThatCannotBeOpenedIsNeverReportedAsSuccess) {
     fs::remove(folder / "KR60GPIO.hex");  // gone between the refresh and the click
     form->GridMouseDown(ColUpdate, 12);
     Run(31000);
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     EXPECT_EQ(form->Display().Progress, "no response");
     EXPECT_EQ(form->Display().Status, "update aborted");
     auto log = LogLines();
