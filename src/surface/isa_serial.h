@@ -78,17 +78,26 @@ struct SurfaceLinkServices {
     std::function<void(const std::string&)> writeLog;                 // the program's log; may be empty
 };
 
-// One port slot. Fields read by the poll tick and written on the
-// user-interface thread are atomics; the rest belong to the UI thread.
+// One port slot.
+// Threads: "UI" is the user-interface thread, "timer" the link's 10 ms timer
+// thread (the poll tick), "worker" a port's own thread behind its queues.
 struct SurfaceSlot {
+    // UI only: set from the configuration before the timer starts; the timer
+    // never reads them.
     int16_t ComPortNumber = -1;
     int32_t PortBaudRate = kDefaultSurfaceBaudRate;
-    // The open port, owned by the link. Replaced only on the UI thread under
-    // the slot's lock; the timer thread uses it only under that lock.
+    // The open port, owned by the link. Replaced only on the UI thread, under
+    // the slot's lock; the timer uses it only under that lock. The UI thread
+    // reads it without the lock, since no other thread replaces it. The
+    // port's queues are locked by the port itself, its worker fills them.
     std::unique_ptr<ComStream> SurfacePort;
+    // Written by the UI thread (identities, the main window), read by the timer: atomic.
     std::atomic<int16_t> PanelType{-1};
+    // UI only: written from received identities, read by the inventory.
     uint16_t PanelVersion = 0;
+    // Counted up by the timer, reset by the UI thread on a sign of life: atomic.
     std::atomic<uint8_t> ResponseCount{0};
+    // Set by the UI thread, counted down by the timer: atomic.
     std::atomic<uint16_t> PollHoldoff{0};
 };
 
@@ -136,18 +145,25 @@ public:
 
     // ---- link state ----
     std::array<SurfaceSlot, kSurfaceSlotCount> Slots;
+    // UI only, and never changed after the configuration is read; the timer
+    // reads it, but only while it runs, which is after that.
     uint8_t NumPorts = 5;
+    // Sets of slots and the special slots: the UI thread writes them, the
+    // timer reads them: atomic.
     std::atomic<uint16_t> EnabledMask{255};
     std::atomic<uint16_t> TivaPorts{SlotBit(1) | SlotBit(2)};
     std::atomic<uint16_t> AutoBaudPorts{SlotBit(1) | SlotBit(2)};
     std::atomic<uint16_t> BootLoaderPorts{0};
     std::atomic<uint8_t> LocalIOPort{0};
     std::atomic<uint8_t> SwitcherPort{0};
+    // UI only: written from received messages, read by the inventory.
     std::string LocalIOFPGADate = std::string(8, ' ');
+    // Written by the UI thread as the link opens and closes, read by both: atomic.
     std::atomic<bool> PortsOpen{false};
     std::atomic<bool> PollHalt{false};
+    // Counted by the timer, read by the log on the UI thread: atomic.
     std::atomic<uint32_t> SurfaceTickCount{0};
-    int32_t VCPreconnectionDelay = 4000; // read from the configuration; nothing uses it
+    int32_t VCPreconnectionDelay = 4000; // UI only; read from the configuration; nothing uses it
 
 private:
     void SendNak(int slot, uint8_t reason);
@@ -157,7 +173,7 @@ private:
 
     SurfaceLinkServices services_;
     std::unique_ptr<platform::TimerThread> timer_;
-    int pollCountdown_ = 0; // timer thread only (reset before the timer starts)
+    int pollCountdown_ = 0; // timer only (reset on the UI thread before the timer starts)
     // One per slot: held for a whole frame or burst and while the port is replaced.
     std::array<std::mutex, kSurfaceSlotCount> slotLocks_;
 };
