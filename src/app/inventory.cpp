@@ -105,12 +105,18 @@ void TMainForm::RefreshRacks() {
         next += 2;
     }
     grid_.GrowTo(next);
+    // Rows below the last shown rack held racks that are gone: nothing may
+    // stay there that a click could act on.
+    for (int r = next; r < grid_.RowCount(); ++r)
+        for (int c = 0; c < ColCount; ++c) grid_.SetCell(c, r, "");
     for (int r = FirstRackRow; r < grid_.RowCount(); ++r) RefreshRow(r);
 }
 
 int TMainForm::RackOfRow(int row) const {
+    // A rack that is no longer shown keeps its old row number, which may now
+    // belong to a rack that is: only shown racks own rows.
     for (int i = 1; i <= 49; ++i)
-        if (RackRow[i] != 0 && (RackRow[i] == row || RackRow[i] == row - 1)) return i;
+        if (RackRow[i] != 0 && (RackRow[i] == row || RackRow[i] == row - 1) && RackShown(i)) return i;
     return 0;
 }
 

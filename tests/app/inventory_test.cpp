@@ -185,6 +185,23 @@ TEST_F(RackRowsTest, SixRacksFitTheGridASeventhGrowsIt) {
     EXPECT_EQ(form->RackOfRow(33), 9);
 }
 
+TEST_F(RackRowsTest, ARackThatGoesLeavesItsRowsToTheRacksStillShown) {
+    AddRack(3, 1, 0, "Rack 11111111");
+    AddRack(4, 2, 0, "Rack 22222222");
+    form->RefreshRacks();
+    ASSERT_EQ(Cell(ColDevice, 22), "madi 2222");
+    AddRack(3, 0, 0);  // the rack on port 1 is gone
+    form->RefreshRacks();
+    EXPECT_EQ(form->RackRow[4], 20);
+    EXPECT_EQ(form->RackOfRow(20), 4);
+    EXPECT_EQ(form->RackOfRow(21), 4);
+    EXPECT_EQ(Cell(ColDevice, 20), "madi 2222");
+    for (int r : {22, 23}) {
+        EXPECT_EQ(form->RackOfRow(r), 0) << r;
+        for (int c = 0; c < ColCount; ++c) EXPECT_EQ(Cell(c, r), "") << r << "/" << c;
+    }
+}
+
 TEST_F(RackRowsTest, CardSlotRacksShowOnlyBehindAMadiOrCat5Card) {
     form->RefreshRacks();
     EXPECT_EQ(form->RackRow[1], 0);
