@@ -72,6 +72,32 @@ PanelConfig parsePanel(const std::string& arg)
     return p;
 }
 
+// SLOT:TYPE:VERSION[:FPGATEXT] for an interface card.
+CardConfig parseCard(const std::string& arg)
+{
+    const auto f = splitFields(arg, ':');
+    int slot, type, version;
+    if (f.size() < 3 || f.size() > 4 || !toInt(f[0], 0, 1, slot) || !toInt(f[1], 0, 255, type) ||
+        !toInt(f[2], 0, 255, version))
+        usageError("--card " + arg + ": expected SLOT:TYPE:VERSION[:FPGATEXT], SLOT 0 or 1");
+    CardConfig c;
+    c.slot = slot;
+    c.type = uint8_t(type);
+    c.version = uint8_t(version);
+    if (f.size() == 4) {
+        if (f[3].size() > 10) usageError("--card " + arg + ": the FPGA text has at most ten characters");
+        c.fpgaText = f[3];
+    }
+    return c;
+}
+
+CardConfig* cardOnSlot(ConsoleConfig& config, int slot, const std::string& option)
+{
+    for (auto& c : config.cards)
+        if (c.slot == slot) return &c;
+    usageError(option + " " + std::to_string(slot) + ": no card in that slot");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -92,6 +118,9 @@ int main(int argc, char** argv)
     bool writeOnly = false, noDefaultPanels = false, noLog = false;
     std::string model = "KR60", engineIp;
     int engineCom = 0;
+    std::vector<std::string> cardArgs, cardDropArgs;
+    std::vector<int> cardBootSlots, cardSilentSlots, cardNoCtsSlots;
+    bool noCards = false;
 
     app.add_option("--folder", folder, "Program folder to write (created if needed)")->required();
     app.add_option("--hex-lines", hexLines, "Lines of each .hex panel code file")
@@ -109,6 +138,18 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--engine-ip", engineIp, "EngineIPAddress in the settings file (default empty)");
     app.add_option("--engine-com", engineCom, "EngineComPort in the settings file (default 0)");
+    app.add_option("--card", cardArgs,
+                   "SLOT:TYPE:VERSION[:FPGATEXT] puts an interface card in engine slot 0 or 1 (replacing\n"
+                   "the default one); FPGATEXT is the ten-character FPGA text it reports")
+        ->take_all();
+    app.add_flag("--no-cards", noCards, "Start from empty card slots; only --card ones serve");
+    app.add_option("--card-bootloader", cardBootSlots, "SLOT the card waits in its boot loader from the start")
+        ->take_all();
+    app.add_option("--card-silent", cardSilentSlots, "SLOT the card accepts the connection but answers nothing")
+        ->take_all();
+    app.add_option("--card-drop", cardDropArgs, "SLOT:POLLS the card closes the connection at poll POLLS")
+        ->take_all();
+    app.add_option("--card-no-cts", cardNoCtsSlots, "SLOT the card never sends ClearToSend")->take_all();
     app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
@@ -146,6 +187,25 @@ int main(int argc, char** argv)
         p->hex.silent = true;
     }
 
+    if (noCards) config.cards.clear();
+    for (const auto& arg : cardArgs) {
+        CardConfig c = parseCard(arg);
+        bool replaced = false;
+        for (auto& old : config.cards)
+            if (old.slot == c.slot) old = c, replaced = true;
+        if (!replaced) config.cards.push_back(c);
+    }
+    for (int slot : cardBootSlots) cardOnSlot(config, slot, "--card-bootloader")->startInBootLoader = true;
+    for (int slot : cardSilentSlots) cardOnSlot(config, slot, "--card-silent")->silent = true;
+    for (int slot : cardNoCtsSlots) cardOnSlot(config, slot, "--card-no-cts")->grantClearToSend = false;
+    for (const auto& arg : cardDropArgs) {
+        const auto f = splitFields(arg, ':');
+        int slot, polls;
+        if (f.size() != 2 || !toInt(f[0], 0, 1, slot) || !toInt(f[1], 1, 1000000, polls))
+            usageError("--card-drop " + arg + ": expected SLOT:POLLS");
+        cardOnSlot(config, slot, "--card-drop")->dropAfterPolls = polls;
+    }
+
     VirtualConsole console(config);
     if (writeOnly) {
         if (!console.writeFolder(folder)) {
@@ -172,13 +232,16 @@ int main(int argc, char** argv)
     try {
         console.start();
     } catch (const std::exception& e) {
-        std::cerr << "ravelin-sim: cannot open a pseudo-terminal: " << e.what() << "\n";
+        std::cerr << "ravelin-sim: cannot open a pseudo-terminal or a card port: " << e.what() << "\n";
         return 1;
     }
     for (const auto& p : console.panels())
         std::cerr << "slot " << p->slot() << " COM" << p->comNumber() << " type "
                   << int(p->config().type) << " version " << int(p->version1()) << " on "
                   << p->devicePath() << "\n";
+    for (const auto& c : config.cards)
+        std::cerr << "card slot " << c.slot << " type " << int(c.type) << " version " << int(c.version)
+                  << " on " << console.cardAddress() << ":" << (kCardBasePort + c.slot) << "\n";
     std::cout << "ready" << std::endl;
 
     int sig = 0;

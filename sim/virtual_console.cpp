@@ -1,11 +1,13 @@
 #include "virtual_console.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <system_error>
+#include <unistd.h>
 
 namespace ravelin::sim {
 
@@ -49,6 +51,17 @@ std::string timeStamp()
 
 std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
+// 127.x.y.z from the process id (up to 22 bits) and the count of consoles
+// made in the process, so that no two live consoles share one.
+std::string ownLoopbackAddress()
+{
+    static std::atomic<unsigned> made{0};
+    const unsigned n = made++;
+    const unsigned pid = unsigned(::getpid());
+    const unsigned x = 1 + ((pid >> 16) & 63) + 64 * (n % 3);
+    return "127." + std::to_string(x) + "." + std::to_string((pid >> 8) & 255) + "." + std::to_string(pid & 255);
+}
+
 } // namespace
 
 std::string consoleProgramName(const std::string& model)
@@ -89,6 +102,22 @@ std::vector<PanelConfig> ConsoleConfig::defaultPanels()
     return {right, left, localIO, gpio};
 }
 
+std::vector<CardConfig> ConsoleConfig::defaultCards()
+{
+    CardConfig madi;
+    madi.slot = 0;
+    madi.type = 20;
+    madi.version = 5;
+    madi.fpgaText = "22/04/2021";
+
+    CardConfig adc;
+    adc.slot = 1;
+    adc.type = 21;
+    adc.version = 5;
+    adc.fpgaText = "03/11/2020";
+    return {madi, adc};
+}
+
 PanelConfig* ConsoleConfig::panelOnSlot(int slot)
 {
     for (auto& p : panels)
@@ -106,6 +135,19 @@ VirtualConsole::VirtualConsole(ConsoleConfig config) : config_(std::move(config)
         panels_.push_back(std::make_unique<SurfacePanel>(
             pc, [this, prefix](const std::string& text) { log(prefix + text); }));
     }
+    cardAddress_ = config_.engineIPAddress.empty() ? ownLoopbackAddress() : config_.engineIPAddress;
+    for (const auto& cc : config_.cards) {
+        const std::string prefix = "card slot " + std::to_string(cc.slot) + ": ";
+        cards_.push_back(std::make_unique<VirtualCard>(
+            cc, cardAddress_, [this, prefix](const std::string& text) { log(prefix + text); }));
+    }
+}
+
+VirtualCard* VirtualConsole::card(int slot)
+{
+    for (auto& c : cards_)
+        if (c->slot() == slot) return c.get();
+    return nullptr;
 }
 
 VirtualConsole::~VirtualConsole()
@@ -146,8 +188,10 @@ void VirtualConsole::start()
     if (running_) return;
     try {
         for (auto& p : panels_) p->start();
+        for (auto& c : cards_) c->start();
     } catch (...) {
         for (auto& p : panels_) p->stop();
+        for (auto& c : cards_) c->stop();
         throw;
     }
     running_ = true;
@@ -161,12 +205,16 @@ void VirtualConsole::start()
         for (auto& p : panels_)
             log("COM" + std::to_string(p->comNumber()) + " slot " + std::to_string(p->slot()) +
                 ": serving on " + p->devicePath());
+        for (auto& c : cards_)
+            log("card slot " + std::to_string(c->slot()) + ": listening on " + c->address() + ":" +
+                std::to_string(c->port()));
     }
 }
 
 void VirtualConsole::stop()
 {
     for (auto& p : panels_) p->stop();
+    for (auto& c : cards_) c->stop();
     running_ = false;
 }
 

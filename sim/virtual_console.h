@@ -4,6 +4,7 @@
 // serves demonstrations, rehearsals and training, and is the fixture of the
 // integration tests.
 
+#include "card_server.h"
 #include "panel_protocol.h"
 #include "surface_panel.h"
 #include "update_files.h"
@@ -48,11 +49,15 @@ struct ConsoleConfig {
     int engineComPort = 0;              // settings file; 0 = no host board link
     bool writeRacks = true;             // write the "Racks" sub-folder
     bool writeSimLog = true;            // "Sim.log" in the folder: what each panel received
+    std::vector<CardConfig> cards = defaultCards(); // interface cards in the engine's slots
 
     // The KR60 surface: slot 1 type 64 version 7, slot 2 type 65 version 7,
     // slot 3 type 150 (local I/O, microcontroller variant) version 120 with FPGA
     // date "14052019", slot 4 type 134 (GPIO) version 11.
     static std::vector<PanelConfig> defaultPanels();
+    // Slot 0: a MADI card (type 20) with firmware 5 and FPGA "22/04/2021";
+    // slot 1: an ADC card (type 21) with firmware 5.
+    static std::vector<CardConfig> defaultCards();
     // The panel on a slot, or null.
     PanelConfig* panelOnSlot(int slot);
 };
@@ -91,12 +96,21 @@ public:
     // The path the program opens for a slot; empty when not serving.
     std::string devicePath(int slot) const;
 
+    // The interface card in an engine slot (0 or 1), or null.
+    VirtualCard* card(int slot);
+    // Where the cards listen: the settings' engine address when one is set,
+    // else a loopback address of this console's own, so that consoles on one
+    // machine never share the cards' fixed ports.
+    const std::string& cardAddress() const { return cardAddress_; }
+
 private:
     void log(const std::string& text);
     bool fail(const std::string& text);
 
     ConsoleConfig config_;
     std::vector<std::unique_ptr<SurfacePanel>> panels_;
+    std::string cardAddress_;
+    std::vector<std::unique_ptr<VirtualCard>> cards_;
     std::filesystem::path folder_;
     std::mutex logMutex_;
     std::string lastError_;

@@ -1,20 +1,161 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 
-// One interface-card slot of the engine as the inventory sees it.
+#include "cards/ostra_messenger.h"
+#include "cards/ostra_types.h"
+
+// One interface-card slot of the engine: the card protocol over the slot's
+// link, the once-a-second poll that also finds a card waiting in its boot
+// loader, and what the card reports.
 namespace ravelin::cards {
+
+// What a slot needs of the engine's rack table. Records are 210 bytes;
+// byte 0 is the rack's kind, byte 1 its port, byte 2 its MADI mode value and
+// byte 4 its flags (bit 0 on line, bit 1 versions valid).
+class OstraRackAccess {
+public:
+    virtual ~OstraRackAccess() = default;
+    // The record index (1 to 49) of the rack on an engine port, or -1.
+    virtual int RackOnPort(int port) = 0;
+    // Record nRack (1 to 49).
+    virtual uint8_t* RackRecord(int nRack) = 0;
+    // The engine's sample rate for a port; 0 when it has none.
+    virtual uint32_t EngineSampleRate(int port) = 0;
+    // The record of the rack paired with a rack of this kind on this port, or
+    // 0 when there is none.
+    virtual int PartnerRack(int kind, int port) = 0;
+};
+
+// The boot-loader updater while a card firmware update runs: the slot then
+// only drives its poll step.
+class OstraCodeUpdater {
+public:
+    virtual ~OstraCodeUpdater() = default;
+    virtual void PollTimerEvent() = 0;
+};
+
+// The file updater while a card FPGA update runs: it gets every "Update FPGA"
+// message whole, header first.
+class OstraFileUpdater {
+public:
+    virtual ~OstraFileUpdater() = default;
+    virtual void ReceiveMessage(const std::string& aMessage) = 0;
+};
+
+struct OstraSlotServices {
+    std::string engineAddress;    // EngineIPAddress; empty: the slot opens no link
+    std::string localAddress;     // this computer's address, "a.b.c.d", for Duzod devices
+    OstraLinkServices link;
+    OstraRackAccess* racks = nullptr; // null: no rack table yet
+};
 
 class tOstraSlot {
 public:
-    virtual ~tOstraSlot() = default;
-    int SlotIndex = 0;
-    uint8_t CardType = 0;       // 0: no card
-    uint8_t CardVersion = 0;    // firmware version
-    std::string FPGAVersion;
-    virtual void Service() {}
-    virtual void Start_OstraTivaUpdate(const std::string& fileName) {}
-    virtual void Start_OstraFPGAUpdate(const std::string& fileName) {}
+    static constexpr int AYTStepCalls = 100;        // service calls per poll step (1 s)
+    static constexpr int ClearToSendQueueBytes = 512;
+    static constexpr int ClearToSendWaitCalls = 1000;
+    static constexpr int MessageErrorZeros = 250;
+    static constexpr int MinRack = 1, MaxRack = 49;
+
+    // A slot without a link: it reports no card.
+    tOstraSlot();
+    // Create: opens the link unless the engine address is empty.
+    tOstraSlot(int aSlot, OstraSlotServices services);
+    virtual ~tOstraSlot();
+    tOstraSlot(const tOstraSlot&) = delete;
+    tOstraSlot& operator=(const tOstraSlot&) = delete;
+
+    void Open();
+    void Close();
+    static uint8_t GetChecksum(std::string_view text);
+    void Clear();
+    void SendAutoBaud();
+    // Frames header + data and queues it; nothing without a link.
+    void Send(std::string_view aMessage);
+    // One message, header first.
+    void Receive(const std::string& aMessage);
+    // The 10 ms step.
+    virtual void Service();
+    void RequestCardStatus();
+    void RefreshIODeviceData(int ToRack);
+    bool MADISRCValid() const;
+    void ReplyDuzodIPAddressRequest();
+    void SendDuzodIPAddress(int CmdType, const tDuzodIPRec& DuzodIPRec);
+
+    // Placeholders the main window still calls; the card update paths
+    // replace them.
+    virtual void Start_OstraTivaUpdate(const std::string&) {}
+    virtual void Start_OstraFPGAUpdate(const std::string&) {}
+
+    uint8_t SlotNumber = 0;
+    uint8_t CardType = 0; // 0: no card
+    uint8_t CardVersion = 0;
+    uint8_t Temperature = 0;
+    std::string FPGAVersion = std::string(10, ' ');
+    uint32_t CardSampleRate = 0;
+    std::array<uint32_t, 8> InputSampleRates{};
+    uint8_t SyncSource = 0;
+    bool SRCActive = false;
+    bool SRCError = false;
+    tOstraSRCState SRCState = src_Off;
+    std::array<uint8_t, 2> MADIChannelCount{};
+    std::array<bool, 2> MADITrue96{};
+    std::array<uint8_t, 2> MADIConnection{};
+    bool IODeviceDataChanged = false;
+    tIODeviceData IODeviceData;
+    std::unique_ptr<tDuzodDataRec> DuzodData;
+    std::unique_ptr<OstraCodeUpdater> CodeUpdater;
+    std::unique_ptr<OstraFileUpdater> FPGAUpdater;
+    std::unique_ptr<tOstraMessenger> Messenger;
+    bool InBootLoader = false;
+    bool ClearToSend = false;
+    std::string ReceiveBuffer;
+    int32_t nRack = -1;
+    int32_t AYTQFCount = 0;
+    int32_t AYTFailCount = 0;
+    int32_t AYTFailMax = 5;
+    int32_t ClearToSendFailCount = 0;
+    int32_t SRCTimerCount = 0;
+    tMADITransmitMode MADITransmitMode = madi48k;
+    std::unique_ptr<tDante64DataRec> Dante64Data;
+
+    std::function<void(int nRack, uint8_t NetworkID)> OnNetworkIDReceived;
+    std::function<void(int nRack)> OnOstracardOnLine;
+    std::function<void(int nRack, int nOstraSlot, const std::string& MADIMessage)> OnMADIMessageReceived;
+    std::function<void(int nRack, const tIODeviceData& DeviceData)> OnRackDeviceDataReceived;
+    std::function<void(int nRack, int nSocket, int ShareValue)> OnAMMShareMeterReceived;
+    std::function<void(int nRack, int DuzodMessageType, int AckCode)> OnDuzodMessageReceived;
+    std::function<void(int OstraSlotNumber, int SocketNumber, const tDante64SocketDataRec& socketData,
+                       bool FirstMessage, bool fullControl)>
+        OnOstraDante64SocketDataReceived;
+
+private:
+    void ResetLink();
+    void ApplyCardStatus(const std::string& data);
+    void ReceiveRackData(uint8_t header, const std::string& data);
+    void ClearIODeviceData();
+    void ClearDeviceRecords();
+    void ParseReceived(std::string_view bytes);
+    void ServiceAYT();
+    void SendInputSRC(uint8_t value);
+    void ReceiveDuzod(uint8_t header, const std::string& data);
+    void ReceiveDante(const std::string& aMessage);
+    uint8_t* rackRecord(int n) const;
+
+    OstraSlotServices services_;
 };
+
+using tOstraSlots = std::array<std::unique_ptr<tOstraSlot>, 2>;
+
+// Create(aSlot) with the program's services: the main window's factory.
+std::unique_ptr<tOstraSlot> NewOstraSlot(int aSlot, const OstraSlotServices& services);
+void CreateOstraSlots(tOstraSlots& OstraSlots, const OstraSlotServices& services);
+void FreeOstraSlots(tOstraSlots& OstraSlots);
+void ServiceOstraSlots(tOstraSlots& OstraSlots);
 
 } // namespace ravelin::cards

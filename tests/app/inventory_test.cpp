@@ -16,7 +16,7 @@ protected:
         };
         newOstraSlot = [this](int i) {
             auto s = std::make_unique<cards::tOstraSlot>();
-            s->SlotIndex = i;
+            s->SlotNumber = uint8_t(i);
             slots[i] = s.get();
             return s;
         };
