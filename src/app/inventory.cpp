@@ -175,7 +175,7 @@ void TMainForm::RefreshRow(int nRow) {
             grid_.SetCell(ColAvailable, nRow, "");
         }
         if ((nRow - 15) % 2 == 0) {
-            std::string name = CutText(cards::CardFirmwareFileName(ct), 31);
+            std::string name = cards::CardFirmwareFileName(ct);
             grid_.SetCell(ColFile, nRow, name);
             if (ct != 0) {
                 grid_.SetCell(ColRunning, nRow, std::to_string(slot->CardVersion));
@@ -183,7 +183,8 @@ void TMainForm::RefreshRow(int nRow) {
                               app::VersionText(VersionAfterMarker(file("Ostra\\" + name), false), false));
             }
         } else if (ct != 0) {
-            std::string name = CutText(cards::CardFPGAFileName(ct), 31);
+            // Whole, though longer than a grid name: a cut name would be a file that does not exist.
+            std::string name = cards::CardFPGAFileName(ct);
             grid_.SetCell(ColFile, nRow, name);
             grid_.SetCell(ColRunning, nRow, slot->FPGAVersion);
             grid_.SetCell(ColAvailable, nRow, BitFileDateText(folder, "Ostra\\" + name));

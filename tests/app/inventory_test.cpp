@@ -67,6 +67,15 @@ TEST_F(InventoryTest, CardReportingFirmwareZeroShowsZeroAndNeedsTheUpdate) {
     EXPECT_EQ(Cell(ColFile, 18), "");
 }
 
+TEST_F(InventoryTest, ACardFileNameLongerThanAGridNameIsShownWhole) {
+    WriteFile(folder / "Ostra" / "tarvola_ostra_dante6496_fpga.bit", "");
+    Create();
+    slots[1]->CardType = 31;
+    Run(500);
+    EXPECT_EQ(Cell(ColFile, 17), "tarvola_ostra_dante6496.bin");
+    EXPECT_EQ(Cell(ColFile, 18), "tarvola_ostra_dante6496_fpga.bit");
+}
+
 struct DecisionCase {
     int row;
     const char* running;
