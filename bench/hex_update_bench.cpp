@@ -44,7 +44,7 @@ static void BM_HexLineAgainstVirtualPanel(benchmark::State& state) {
         }
         auto start = std::chrono::steady_clock::now();
         form.GridMouseDown(app::ColUpdate, 12);
-        while (form.UpdatingRow != 0) loop.runFor(50);
+        while (form.UpdateBusy()) loop.runFor(50);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         if (form.Display().Progress != "update successful") state.SkipWithError("update did not succeed");

@@ -4,7 +4,6 @@
 #include "app/main_unit.h"
 #include "cards/card_types.h"
 #include "platform/files.h"
-#include "surface/hex_update.h"
 #include "surface/isa_serial.h"
 
 namespace ravelin::app {
@@ -252,31 +251,30 @@ bool TMainForm::UpdateRequired(int nRow) const {
 
 void TMainForm::RefreshTimerEvent() {
     try {
-        if (UpdateTimeoutCount > 0) {
-            --UpdateTimeoutCount;
-            if (UpdatingRow == 0) display_.CurrentRow = 4;
-            if (UpdateTimeoutCount == 0 && UpdatingRow != 0) {
-                if (UpdatingRow >= 8 && UpdatingRow <= 12) {
-                    hex_->Continue_UpdateHexFile(255);
-                } else {
-                    display_.Progress = "no response";
-                    CancelUpdate();
-                }
+        if (updateTimeoutCount_ > 0) {
+            --updateTimeoutCount_;
+            if (updatingRow_ == 0) display_.CurrentRow = 4;
+            if (updateTimeoutCount_ == 0 && updatingRow_ != 0) {
+                // The path decides what a missing answer means; a row that
+                // started no path has nothing that could still answer.
+                if (running_) running_->NoAnswer(*this);
+                else CancelUpdate("no response");
+                ReleaseEndedUpdate();
             }
-            if (!display_.FlashProgress.empty() && RefreshCount % 2 == 0) {
+            if (!display_.FlashProgress.empty() && refreshCount_ % 2 == 0) {
                 display_.FlashProgress += "|";
                 app::DisplayMessage(display_.FlashProgress);
             }
         }
-        --RefreshCount;
+        --refreshCount_;
         for (int r = 1; r <= 18; ++r)
-            if (r != UpdatingRow) RefreshRow(r);
-        if (UpdatingRow != 0) return;
+            if (r != updatingRow_) RefreshRow(r);
+        if (updatingRow_ != 0) return;
         // Devices found waiting in their bootloader are updated from here, once
         // their update paths are part of the program.
-        if (RefreshCount > 0) return;
-        RefreshCount = 10;
-        if (UpdatingRow != 0) return;
+        if (refreshCount_ > 0) return;
+        refreshCount_ = 10;
+        if (updatingRow_ != 0) return;
         SetMessagePanel(" select a file to update");
         engine_->SendVersionRequests();
         if (surface_->LocalIOPort != 0) surface_->SendSurfaceMessage(surface_->LocalIOPort, "W");

@@ -4,9 +4,9 @@
 
 #include "platform/files.h"
 #include "platform/ini.h"
-#include "surface/hex_update.h"
 #include "surface/isa_serial.h"
 #include "surface/overloaded.h"
+#include "surface/surface_update.h"
 
 namespace ravelin::app {
 
@@ -33,7 +33,6 @@ TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     ss.displayMessage = [](const std::string& s) { app::DisplayMessage(s); };
     ss.writeLog = [this](const std::string& s) { log_->WriteLog(s); };
     surface_ = std::make_unique<surface::SurfaceLink>(std::move(ss));
-    hex_ = std::make_unique<surface::HexFileUpdate>(*this, *surface_);
 }
 
 TMainForm::~TMainForm() {
@@ -141,7 +140,7 @@ void TMainForm::StopTimers() {
 }
 
 bool TMainForm::FormCloseQuery() {
-    if (UpdatingRow != 0) return false;
+    if (UpdateBusy()) return false;
     if (UpdatedRows[1] || UpdatedRows[2] || UpdatedRows[3]) {
         // New engine code runs only after a restart; the engine's confirmation closes the window.
         HideUpdate();
@@ -164,17 +163,21 @@ void TMainForm::FormClose() {
 
 void TMainForm::CommsTimerEvent() {
     try {
-        int slot = 0;
-        std::string body;
-        while (surface_->ReceiveAnySurfaceMessage(slot, body, 255)) {
-            if (UpdatingRow != 0 && !body.empty() && static_cast<uint8_t>(body[0]) == 9 &&
-                UpdatingRow == slot + 8) {
-                // A reply without its result byte accepts nothing.
-                uint8_t result = body.size() > 1 ? static_cast<uint8_t>(body[1]) : 255;
-                hex_->Continue_UpdateHexFile(result);
+        if (running_) {
+            running_->CommsTick();
+            ReleaseEndedUpdate();
+        }
+        if (!surfaceUpdate_ || !surfaceUpdate_->ReadsLineItself()) {
+            int slot = 0;
+            std::string body;
+            while (surface_->ReceiveAnySurfaceMessage(slot, body, 255)) {
+                if (surfaceUpdate_) {
+                    surfaceUpdate_->SurfaceMessage(slot, body);
+                    ReleaseEndedUpdate();
+                }
+                // The panels are given time between messages, as the console software does.
+                services_.clock->sleep(20);
             }
-            // The panels are given time between messages, as the console software does.
-            services_.clock->sleep(20);
         }
         engine_->Service();
         if (host_) host_->Service();

@@ -9,7 +9,6 @@
 #include "app/device_table.h"
 #include "app/globals.h"
 #include "app/log_file.h"
-#include "app/update_control.h"
 #include "cards/ostra_slot.h"
 #include "engine/engine_link.h"
 #include "engine/rack_table.h"
@@ -17,11 +16,12 @@
 #include "platform/clock.h"
 #include "platform/event_loop.h"
 #include "platform/timer_thread.h"
+#include "platform/update_control.h"
 #include "surface/com_stream.h"
 
 namespace ravelin::surface {
 class SurfaceLink;
-class HexFileUpdate;
+class SurfaceUpdate;
 }
 
 namespace ravelin::app {
@@ -77,7 +77,7 @@ inline constexpr int umOverload = 1024 + 273;
 // The overload notice as the user reads it (CR LF breaks the line).
 std::string OverloadText(uint16_t code, uint32_t detail);
 
-class TMainForm : public UpdateControl {
+class TMainForm : public platform::UpdateControl {
 public:
     TMainForm(MainFormServices services, std::string programFolder);
     ~TMainForm() override;
@@ -105,17 +105,40 @@ public:
     void CommsTimerEvent();
 
     // ---- update control ----
+    // The one place that turns a row into an update path.
     void StartUpdate(int row);
-    void ProgressUpdate() override;
-    void FinishUpdate() override;
-    void CancelUpdate() override;
     void EndUpdate();
     void HideUpdate();
+    // The update's state. Only the operations below change it, so the order
+    // in which the counters move lives here alone.
+    int32_t UpdatingRow() const override { return updatingRow_; }
+    int32_t PacketCount() const override { return packetCount_; }
+    int32_t DownloadProgress() const override { return downloadProgress_; }
+    int32_t DownloadFileSize() const { return downloadFileSize_; }
+    int32_t UpdateTimeoutCount() const { return updateTimeoutCount_; }
+    int32_t RefreshCount() const { return refreshCount_; }
+    // How the last update ended: its row (0 before any) and whether it succeeded.
+    struct UpdateResult {
+        int32_t row = 0;
+        bool succeeded = false;
+    };
+    UpdateResult LastResult() const { return lastResult_; }
+    // True while an update runs or its path still has steps to take after it ended.
+    bool UpdateBusy() const { return updatingRow_ != 0 || running_ != nullptr; }
+    void SetDownloadFileSize(int32_t total) override { downloadFileSize_ = total; }
+    void StepProgress(int32_t amount) override;
+    void StepFraction(float fraction) override;
+    void ProgressUpdate() override;
+    void SetWatchdog(int32_t ticks) override { updateTimeoutCount_ = ticks; }
+    void FinishUpdate() override;
+    void CancelUpdate(const std::string& progressText) override;
+    void CancelUpdate() { CancelUpdate(""); }
     const std::string& MessagePanelText() const override { return display_.Message; }
     void SetMessagePanel(const std::string& text) override;
-    void SetProgressLabel(const std::string& text) override;
-    void DisplayMessage(const std::string& text);
-    void DisplayStatus(const std::string& text);
+    void SetProgressLabel(const std::string& text);
+    void DisplayMessage(const std::string& text) override;
+    void DisplayStatus(const std::string& text) override;
+    void WriteLog(const std::string& text) override;
     // Window message 1297.
     void umOverloadHandler(uint32_t wParam, uint32_t lParam);
     // Posts an overload notice to the window, as the queues' owners do.
@@ -158,6 +181,8 @@ public:
     LogFile& Log() { return *log_; }
 
 private:
+    // Frees the running update once it has ended and has nothing left to do.
+    void ReleaseEndedUpdate();
     void OpenHardware();
     void CloseHardware();
     void SetConsolePanelTypes();
@@ -172,7 +197,17 @@ private:
     UpdateDisplay display_;
     MainFormView* view_ = nullptr;
     std::unique_ptr<surface::SurfaceLink> surface_;
-    std::unique_ptr<surface::HexFileUpdate> hex_;
+    // The update in progress, and its side that takes the surface link's
+    // messages (the same object, or null for paths over other links).
+    std::unique_ptr<platform::RunningUpdate> running_;
+    surface::SurfaceUpdate* surfaceUpdate_ = nullptr;
+    int32_t updatingRow_ = 0;
+    int32_t packetCount_ = 0;
+    int32_t updateTimeoutCount_ = 0;   // refresh ticks left before the update counts as stalled
+    int32_t refreshCount_ = 0;         // refresh ticks left before the next 5-second step
+    int32_t downloadFileSize_ = 0;     // bytes, or 100 for a path that reports a fraction
+    int32_t downloadProgress_ = 0;
+    UpdateResult lastResult_;
     std::unique_ptr<engine::EngineLink> engine_;
     std::unique_ptr<host::CorvaneHost> host_;
     std::array<std::unique_ptr<cards::tOstraSlot>, 2> ostra_;

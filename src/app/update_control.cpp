@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -5,6 +6,7 @@
 #include "platform/files.h"
 #include "surface/hex_update.h"
 #include "surface/isa_serial.h"
+#include "surface/surface_update.h"
 
 namespace ravelin::app {
 
@@ -45,7 +47,7 @@ void TMainForm::DisplayMessage(const std::string& text) {
     Changed();
     if (view_) view_->RepaintNow();
     // Every message during an update counts as a sign of progress.
-    if (UpdatingRow != 0) ProgressUpdate();
+    if (updatingRow_ != 0) ProgressUpdate();
 }
 
 void TMainForm::DisplayStatus(const std::string& text) {
@@ -53,13 +55,27 @@ void TMainForm::DisplayStatus(const std::string& text) {
     Changed();
 }
 
+void TMainForm::WriteLog(const std::string& text) { log_->WriteLog(text); }
+
+void TMainForm::StepProgress(int32_t amount) {
+    ++packetCount_;
+    downloadProgress_ += amount;
+    ProgressUpdate();
+}
+
+void TMainForm::StepFraction(float fraction) {
+    ++packetCount_;
+    downloadProgress_ = static_cast<int32_t>(std::lround(fraction * 100.0f));
+    ProgressUpdate();
+}
+
 void TMainForm::ProgressUpdate() {
-    UpdateTimeoutCount = 60;
-    display_.Progress = std::to_string(PacketCount);
+    updateTimeoutCount_ = 60;
+    display_.Progress = std::to_string(packetCount_);
     int dest = 0;
-    if (DownloadFileSize != 0) {
-        int64_t scaled = static_cast<int64_t>(DownloadProgress) * 1000;
-        dest = static_cast<int>(std::nearbyint(static_cast<double>(scaled) / DownloadFileSize));
+    if (downloadFileSize_ != 0) {
+        int64_t scaled = static_cast<int64_t>(downloadProgress_) * 1000;
+        dest = static_cast<int>(std::nearbyint(static_cast<double>(scaled) / downloadFileSize_));
     }
     // The meters show 0 to 999.
     dest = std::clamp(dest, 0, 999);
@@ -71,8 +87,8 @@ void TMainForm::ProgressUpdate() {
 
 void TMainForm::EndUpdate() {
     display_.CloseEnabled = true;
-    UpdatingRow = 0;
-    UpdateTimeoutCount = 0;
+    updatingRow_ = 0;
+    updateTimeoutCount_ = 0;
     display_.FlashProgress.clear();
     display_.MetersVisible = false;
     display_.BusyCursor = false;
@@ -81,7 +97,9 @@ void TMainForm::EndUpdate() {
 }
 
 void TMainForm::FinishUpdate() {
-    if (UpdatingRow >= 0 && UpdatingRow <= 255) UpdatedRows.set(static_cast<size_t>(UpdatingRow));
+    if (updatingRow_ == 0) return; // an update ends once
+    if (updatingRow_ > 0 && updatingRow_ <= 255) UpdatedRows.set(static_cast<size_t>(updatingRow_));
+    lastResult_ = {updatingRow_, true};
     EndUpdate();
     display_.Progress = "update successful";
     log_->WriteLog("update successful");
@@ -89,9 +107,12 @@ void TMainForm::FinishUpdate() {
     Changed();
 }
 
-void TMainForm::CancelUpdate() {
+void TMainForm::CancelUpdate(const std::string& progressText) {
+    if (updatingRow_ == 0) return; // an update ends once
+    if (!progressText.empty()) display_.Progress = progressText;
+    lastResult_ = {updatingRow_, false};
     // The failure text stays in the message line for 50 s before the next 5-second step.
-    RefreshCount = 100;
+    refreshCount_ = 100;
     EndUpdate();
     display_.Status = "update aborted";
     log_->WriteLog(display_.Progress + ": " + display_.Message);
@@ -111,7 +132,7 @@ void TMainForm::HideUpdate() {
 }
 
 bool TMainForm::GridSelectCell(int col, int row) {
-    if (UpdatingRow != 0) return false;
+    if (updatingRow_ != 0) return false;
     display_.CurrentCol = col;
     display_.CurrentRow = row;
     Changed();
@@ -119,19 +140,26 @@ bool TMainForm::GridSelectCell(int col, int row) {
 }
 
 void TMainForm::GridMouseDown(int col, int row) {
-    if (UpdatingRow != 0 || col != ColCount - 1 || !UpdateValid(row)) return;
+    if (UpdateBusy() || col != ColCount - 1 || !UpdateValid(row)) return;
     display_.CurrentCol = col;
     display_.CurrentRow = row;
     if (view_) view_->RowChanged(row);
     StartUpdate(row);
 }
 
+void TMainForm::ReleaseEndedUpdate() {
+    if (updatingRow_ != 0 || !running_ || running_->StepsLeft()) return;
+    surfaceUpdate_ = nullptr;
+    running_.reset();
+}
+
 void TMainForm::StartUpdate(int nRow) {
+    if (UpdateBusy()) return;
     display_.BusyCursor = true;
     display_.CloseEnabled = false;
-    UpdatingRow = nRow;
-    PacketCount = 0;
-    DownloadProgress = 0;
+    updatingRow_ = nRow;
+    packetCount_ = 0;
+    downloadProgress_ = 0;
     display_.SourceMeter = 999;
     display_.DestMeter = 0;
     display_.MetersVisible = true;
@@ -140,7 +168,7 @@ void TMainForm::StartUpdate(int nRow) {
     std::string device;
     for (int r = nRow; r >= 0 && device.empty(); --r) device = grid_.Cell(ColDevice, r);
     display_.Device = "to " + device;
-    UpdateTimeoutCount = 60;
+    updateTimeoutCount_ = 60;
     display_.Progress.clear();
     display_.Status = "packets sent";
     display_.Message = " starting update";
@@ -149,33 +177,40 @@ void TMainForm::StartUpdate(int nRow) {
     platform::files::setCurrentDirectory(globals_.FolderOnDisk);
     log_->WriteLog("updating " + display_.Filename + " " + display_.Device);
 
+    // The dispatch by row. A row whose device or path is missing starts
+    // nothing: the watchdog then ends the update with "no response".
     const std::string file = grid_.Cell(ColFile, nRow);
-    try {
-        if (nRow >= 1 && nRow <= 3) {
-            static const int kTypes[4] = {0, 2, 5, 3};
-            engine_->Start_EngineDownload(file, kTypes[nRow]);
-        } else if (nRow >= 5 && nRow <= 7) {
-            if (host_) {
-                if (nRow == 5) host_->Start_HostDFU();
-                else if (nRow == 6) host_->Start_HostUpdateFPGA();
-                else host_->Start_HostUpdateUSBAudio();
-            }
-        } else if (nRow >= 8 && nRow <= 12) {
-            int port = nRow - 8;
-            // Panels with a bootloader-capable microcontroller are updated through it;
-            // that path is not part of this program yet, so the watchdog ends the update.
-            if (!surface::InSlotSet(surface_->TivaPorts, port)) hex_->Start_UpdateHexFile(file);
-        } else if (nRow == 13) {
-            // The local I/O FPGA update goes through its microcontroller: not part of this program yet.
-        } else if (nRow >= 15 && nRow <= 18) {
-            if (auto* slot = OstraSlot((nRow - 15) / 2)) {
-                if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
-                else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
-            }
+    if (nRow >= 1 && nRow <= 3) {
+        static const int kTypes[4] = {0, 2, 5, 3};
+        engine_->Start_EngineDownload(file, kTypes[nRow]);
+    } else if (nRow >= 5 && nRow <= 7) {
+        if (host_) {
+            if (nRow == 5) host_->Start_HostDFU();
+            else if (nRow == 6) host_->Start_HostUpdateFPGA();
+            else host_->Start_HostUpdateUSBAudio();
         }
+    } else if (nRow >= 8 && nRow <= 12) {
+        const int port = nRow - 8;
+        // Panels whose microcontroller has a boot loader are updated through
+        // it, never by hex lines: a binary image is no text.
+        if (!surface::InSlotSet(surface_->TivaPorts, port)) {
+            auto hex = std::make_unique<surface::HexFileUpdate>(*this, *surface_, file, port);
+            surfaceUpdate_ = hex.get();
+            running_ = std::move(hex);
+        }
+    } else if (nRow >= 15 && nRow <= 18) {
+        if (auto* slot = OstraSlot((nRow - 15) / 2)) {
+            if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
+            else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
+        }
+    }
+    if (!running_) return;
+    try {
+        running_->Start();
     } catch (const std::exception& e) {
         LogException(e.what());
     }
+    ReleaseEndedUpdate();
 }
 
 } // namespace ravelin::app

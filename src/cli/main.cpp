@@ -77,7 +77,7 @@ private:
             std::cout << "[" << bar << "] " << (d.DestMeter + 5) / 10 << "%  " << d.Progress << "\n";
         }
         std::cout.flush();
-        if (quitWhenIdle && form_.UpdatingRow == 0) loop_.quit();
+        if (quitWhenIdle && !form_.UpdateBusy()) loop_.quit();
     }
     app::TMainForm& form_;
     platform::PlainEventLoop& loop_;
@@ -103,7 +103,7 @@ struct Session {
     // otherwise a signal ends the run the way closing the window does.
     void WatchSignals() {
         if (!platform::TerminateRequested()) return;
-        if (form->UpdatingRow != 0) {
+        if (form->UpdateBusy()) {
             if (!warned) std::cerr << "ravelin: an update is running and cannot be interrupted; it ends by itself\n";
             warned = true;
             return;
@@ -199,9 +199,11 @@ int RunUpdate(const std::string& folder, int row, double waitS) {
     std::cout << "updating " << s.form->Grid().Cell(app::ColFile, row) << " (row " << row << ")\n";
     s.view->watching = true;
     s.form->GridMouseDown(app::ColUpdate, row);
-    while (s.form->UpdatingRow != 0) s.loop.run();
+    while (s.form->UpdateBusy()) s.loop.runFor(100);
     const auto& d = s.form->Display();
-    bool ok = d.Progress == "update successful";
+    // The outcome the update itself reported, not the texts it left.
+    const auto result = s.form->LastResult();
+    bool ok = result.row == row && result.succeeded;
     std::cout << (ok ? "update successful" : "update aborted: " + Trimmed(d.Progress)) << "\n";
     std::cout.flush();
     s.view->watching = false;

@@ -100,7 +100,8 @@ long long IniFile::readInteger(const std::string& section, const std::string& ke
                                long long def) const {
     if (!hasKey(section, key)) return def;
     long long v = 0;
-    return parseInteger(readString(section, key, ""), v) ? v : 0;
+    // An empty or unreadable value says no more than a missing one.
+    return parseInteger(readString(section, key, ""), v) ? v : def;
 }
 
 std::map<std::string, std::string> IniFile::section(const std::string& name) const {

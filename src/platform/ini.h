@@ -14,8 +14,8 @@ public:
     bool hasKey(const std::string& section, const std::string& key) const;
     std::string readString(const std::string& section, const std::string& key,
                            const std::string& def) const;
-    // Decimal (with an optional sign) or hexadecimal with a leading 0x; any
-    // other text gives 0. A missing key gives the default.
+    // Decimal (with an optional sign) or hexadecimal with a leading 0x. A
+    // missing key, an empty value and any other text give the default.
     long long readInteger(const std::string& section, const std::string& key, long long def) const;
     // Every key of a section, in lower case, with its value.
     std::map<std::string, std::string> section(const std::string& section) const;

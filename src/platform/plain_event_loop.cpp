@@ -48,6 +48,11 @@ bool PlainEventLoop::send(Task task, const std::atomic<bool>* abandon) {
     return true;
 }
 
+size_t PlainEventLoop::pendingCount() {
+    std::lock_guard<std::mutex> g(lock_);
+    return posted_.size();
+}
+
 void PlainEventLoop::run() { loop(steady::time_point::max()); }
 
 void PlainEventLoop::runFor(int ms) { loop(steady::now() + std::chrono::milliseconds(ms)); }

@@ -22,6 +22,8 @@ public:
     bool isLoopThread() const override;
     // Runs the loop until quit() or until `ms` have passed.
     void runFor(int ms);
+    // Messages posted and not yet run.
+    size_t pendingCount();
 
 private:
     struct Timer {

@@ -58,13 +58,18 @@ public:
 class RunningUpdate {
 public:
     virtual ~RunningUpdate() = default;
-    // Begins the transfer. A path that cannot begin ends the update itself.
+    // Begins the transfer. A path that cannot begin ends the update itself,
+    // or throws: the exception is logged and the watchdog ends the update.
     virtual void Start() = 0;
     // The 10 ms communications tick.
     virtual void CommsTick() {}
     // The watchdog ran out: no answer within its time. The default ends the
     // update with "no response".
     virtual void NoAnswer(UpdateControl& control) { control.CancelUpdate("no response"); }
+    // True while the path still has steps to take after the update ended (a
+    // device to restart, links to reopen): the main window keeps it, and its
+    // tick, until then, and starts no other update meanwhile.
+    virtual bool StepsLeft() const { return false; }
 };
 
 } // namespace ravelin::platform

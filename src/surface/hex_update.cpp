@@ -2,16 +2,14 @@
 
 #include <stdexcept>
 
-#include "app/globals.h"
-#include "app/update_control.h"
 #include "surface/isa_serial.h"
 
 namespace ravelin::surface {
 
-void HexFileUpdate::Start_UpdateHexFile(const std::string& fileName) {
-    auto size = platform::files::size(fileName);
-    if (!size || !HexFile.open(fileName)) throw std::runtime_error("Cannot open " + fileName);
-    control_.DownloadFileSize = static_cast<int32_t>(*size);
+void HexFileUpdate::Start() {
+    auto size = platform::files::size(fileName_);
+    if (!size || !HexFile.open(fileName_)) throw std::runtime_error("Cannot open " + fileName_);
+    control_.SetDownloadFileSize(static_cast<int32_t>(*size));
     // The panels take their code without flow control and must not be polled meanwhile.
     link_.CloseSurfaceLink();
     link_.Start_ISAS(false);
@@ -19,63 +17,66 @@ void HexFileUpdate::Start_UpdateHexFile(const std::string& fileName) {
     Continue_UpdateHexFile(0);
 }
 
+void HexFileUpdate::SurfaceMessage(int slot, const std::string& body) {
+    if (slot != slot_ || body.empty() || static_cast<uint8_t>(body[0]) != kSurfaceHexLine) return;
+    // A reply without its result byte accepts nothing.
+    Continue_UpdateHexFile(body.size() > 1 ? static_cast<uint8_t>(body[1]) : 255);
+}
+
 void HexFileUpdate::Continue_UpdateHexFile(uint8_t prevAck) {
+    if (ended_) return;
     if (!HexFile.isOpen()) {
-        // No file in flight (it could not be opened, or another kind of update
-        // stalled on a surface row): nothing was delivered, so this is no success.
-        if (control_.UpdatingRow != 0) {
-            control_.SetProgressLabel("no response");
-            control_.CancelUpdate();
-        }
+        // No file in flight (it could not be opened): nothing was delivered,
+        // so this is no success.
+        ended_ = true;
+        control_.CancelUpdate("no response");
         return;
     }
     if (HexFile.atEnd()) {
-        End_UpdateHexFile();
+        End_UpdateHexFile(afterRetries_);
         return;
     }
-    const int slot = control_.UpdatingRow - 8;
     if (prevAck != 0 && HexFileRetries > 3) {
         control_.SetMessagePanel(" Error " + std::to_string(prevAck) + " received from port " +
-                                 std::to_string(slot));
-        End_UpdateHexFile();
+                                 std::to_string(slot_));
+        End_UpdateHexFile(FailureFor(prevAck));
         return;
     }
-    if (control_.PacketCount == 0) control_.SetMessagePanel(" updating...");
+    if (control_.PacketCount() == 0) control_.SetMessagePanel(" updating...");
     if (prevAck != 0) {
         ++HexFileRetries;
-        app::DisplayMessage(" Error " + std::to_string(prevAck) + ": " + std::to_string(HexFileRetries) +
-                            " retries on packet " + std::to_string(control_.PacketCount));
+        afterRetries_ = FailureFor(prevAck);
+        control_.DisplayMessage(" Error " + std::to_string(prevAck) + ": " + std::to_string(HexFileRetries) +
+                                " retries on packet " + std::to_string(control_.PacketCount()));
+        control_.ProgressUpdate();
     } else {
         std::string line = HexFile.readLine();
-        ++control_.PacketCount;
         // A frame carries at most 254 body bytes: the type and 253 characters.
         // A longer line cannot reach the panel whole, and half a record must
         // never be programmed: the update stops here.
         if (line.size() > 253) {
-            control_.SetMessagePanel(" Error: line " + std::to_string(control_.PacketCount) +
+            control_.SetMessagePanel(" Error: line " + std::to_string(control_.PacketCount() + 1) +
                                      " is too long for a panel message");
-            End_UpdateHexFile();
+            End_UpdateHexFile(Outcome::ErrorReceived);
             return;
         }
         HexFileBuffer = line;
-        control_.DownloadProgress += static_cast<int32_t>(line.size() > 255 ? 255 : line.size()) + 2;
         HexFileRetries = 0;
+        control_.StepProgress(static_cast<int32_t>(line.size()) + 2);
     }
-    control_.ProgressUpdate();
-    control_.UpdateTimeoutCount = 6;
-    link_.SendSurfaceMessage(slot, std::string(1, '\x09') + HexFileBuffer);
+    control_.SetWatchdog(6);
+    link_.SendSurfaceMessage(slot_, std::string(1, static_cast<char>(kSurfaceHexLine)) + HexFileBuffer);
 }
 
-void HexFileUpdate::End_UpdateHexFile() {
+void HexFileUpdate::End_UpdateHexFile(Outcome outcome) {
+    ended_ = true;
     HexFile.close();
     link_.CloseSurfaceLink();
     link_.Start_ISAS(true);
-    const std::string& msg = control_.MessagePanelText();
-    if (msg.find("Error") != std::string::npos) {
-        control_.SetProgressLabel(msg.find("255") != std::string::npos ? "no response" : "Error received");
-        control_.CancelUpdate();
-    } else {
-        control_.FinishUpdate();
+    switch (outcome) {
+    case Outcome::Success: control_.FinishUpdate(); break;
+    case Outcome::ErrorReceived: control_.CancelUpdate("Error received"); break;
+    case Outcome::NoResponse: control_.CancelUpdate("no response"); break;
     }
 }
 

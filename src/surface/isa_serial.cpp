@@ -47,7 +47,8 @@ bool ValidSlot(int slot) { return slot >= 0 && slot < kSurfaceSlotCount; }
 } // namespace
 
 std::string PanelTypeName(int code) {
-    if (code == 255) return "";
+    // No panel: nothing to name.
+    if (code == 255 || code == -1) return "";
     for (const auto& e : kPanelTypeNames)
         if (e.code == code) return e.name;
     return std::to_string(code);

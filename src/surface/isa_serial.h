@@ -62,7 +62,8 @@ constexpr uint8_t kSurfaceBootLoaderAck = 0xCC;
 // Window message the timer posts on every tick (nobody handles it).
 constexpr int kSurfaceTimerTickMessage = 1024 + 281;
 
-// The main window's name for a panel type; other codes as decimal, 255 as "".
+// The main window's name for a panel type; other codes as decimal; no panel
+// (-1) and 255 as "".
 std::string PanelTypeName(int code);
 bool IsWorkSurfaceType(int type);
 bool IsLocalIOType(int type);

@@ -106,9 +106,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MainFormTest, KR40WithoutItsWorkSurfaceFileShowsOnlyTheRemoteOnPort4) {
     WriteFile(folder / "KR40.EXE", "");
     Create();
-    for (int r = 9; r <= 11; ++r) EXPECT_EQ(Cell(ColFile, r), "") << r;
+    for (int r = 9; r <= 11; ++r) {
+        EXPECT_EQ(Cell(ColFile, r), "") << r;
+        EXPECT_EQ(Cell(ColDescription, r), "") << "no panel there: " << r;
+    }
     EXPECT_EQ(Cell(ColDescription, 12), "KR40 RE");
     EXPECT_EQ(Cell(ColFile, 12), "KR40REGpioTimecode.hex");
+}
+
+TEST_F(MainFormTest, AnEmptyPortNumberGivesTheRowNoPort) {
+    Kr60();
+    WriteFile(folder / "Serial.ini", "[SerialPorts]\r\nComPort2=\r\nComPort4=14\r\n");
+    Create();
+    EXPECT_EQ(Cell(ColDevice, 10), "serial 2");
+    EXPECT_EQ(Cell(ColDevice, 12), "COM14");
+    for (const auto& o : ports.opens) EXPECT_NE(o.com, 0) << "port 0 opened";
 }
 
 TEST_F(MainFormTest, LocalIOReportingNewCodeSwitchesToTheMicrocontrollerRowOnlyWithItsImage) {

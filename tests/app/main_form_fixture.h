@@ -52,6 +52,7 @@ struct PanelModel {
     std::function<int(int lineNumber, int attempt)> hexResult = [](int, int) { return 0; };
     int lineNumber = 0;
     int attempt = 0;
+    int polls = 0;
     std::string pending;
 
     static std::string Frame(const std::string& body) {
@@ -74,6 +75,7 @@ struct PanelModel {
             pending.erase(0, len + 1);
             if (body.empty()) continue;
             if (body[0] == 0x04) {
+                ++polls;
                 line->feed(Frame(std::string{0x04, 0x00, static_cast<char>(type), static_cast<char>(version), 0}));
             } else if (body[0] == 0x09) {
                 std::string text = body.substr(1);

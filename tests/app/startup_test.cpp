@@ -3,6 +3,9 @@
 // files alone.
 #include "app/main_form_fixture.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace ravelin::app::testing {
 namespace {
 
@@ -73,6 +76,24 @@ TEST_F(MainFormTest, DeletedLogComesBackWithItsHeader) {
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "KR60 Log");
     EXPECT_EQ(log[1].substr(20), "0000000000 closing");
+}
+
+// A line that cannot be added to a log that is there (a full disk, a size
+// limit) is dropped: the log is never started again over what it holds.
+TEST_F(MainFormTest, ALogThatCannotTakeALineKeepsWhatItHolds) {
+    Kr60();
+    Create();
+    const std::string before = ReadFile(folder / "Log.txt");
+    ASSERT_FALSE(before.empty());
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    form->Log().WriteLog("this line finds no room");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(ReadFile(folder / "Log.txt"), before);
 }
 
 struct SettingsCase {

@@ -44,16 +44,16 @@ protected:
 
 TEST_F(UpdateControlTest, StalledUpdateEndsAfterSixtyTicksAndKeepsItsMessageFiftySeconds) {
     form->GridMouseDown(ColUpdate, 5);
-    EXPECT_EQ(form->UpdatingRow, 5);
+    EXPECT_EQ(form->UpdatingRow(), 5);
     EXPECT_EQ(form->Display().Device, "to COM6");
     EXPECT_EQ(form->Display().Filename, "CorvaneTiva.dfu");
     EXPECT_FALSE(form->Display().CloseEnabled);
 
     // Sixty refresh ticks after the click: the last one comes 30 s later.
     Run(29990);
-    EXPECT_EQ(form->UpdatingRow, 5);
+    EXPECT_EQ(form->UpdatingRow(), 5);
     Run(10);
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     EXPECT_EQ(form->Display().Progress, "no response");
     EXPECT_EQ(form->Display().Status, "update aborted");
     EXPECT_TRUE(form->Display().CloseEnabled);
@@ -72,24 +72,22 @@ TEST_F(UpdateControlTest, MessagesDuringAnUpdateCountAsProgress) {
     Run(20000);
     app::DisplayMessage("erasing");
     Run(20000);
-    EXPECT_EQ(form->UpdatingRow, 5);
+    EXPECT_EQ(form->UpdatingRow(), 5);
     EXPECT_EQ(form->Display().Message, " erasing");
     Run(10500);
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
 }
 
 TEST_F(UpdateControlTest, ProgressMovesTheMetersInStepWithTheAmountDone) {
     form->GridMouseDown(ColUpdate, 5);
-    form->DownloadFileSize = 3;
-    form->DownloadProgress = 1;
-    form->PacketCount = 1;
-    form->ProgressUpdate();
+    form->SetDownloadFileSize(3);
+    form->StepProgress(1);
     EXPECT_EQ(form->Display().DestMeter, 333);
     EXPECT_EQ(form->Display().SourceMeter, 666);
     EXPECT_EQ(form->Display().Progress, "1");
-    form->DownloadFileSize = 2000000000;
-    form->DownloadProgress = 1999999999;
-    form->ProgressUpdate();
+    form->SetDownloadFileSize(2000000000);
+    form->StepProgress(1999999998);
+    EXPECT_EQ(form->Display().Progress, "2");
     EXPECT_EQ(form->Display().DestMeter, 999);
     EXPECT_EQ(form->Display().SourceMeter, 0);
     form->FinishUpdate();
@@ -101,10 +99,10 @@ TEST_F(UpdateControlTest, ProgressMovesTheMetersInStepWithTheAmountDone) {
 TEST_F(UpdateControlTest, ClicksStartOnlyFromAnUpdateCellAndOnlyOneAtATime) {
     form->GridMouseDown(ColAvailable, 5);
     form->GridMouseDown(ColUpdate, 6);  // no "  update" there
-    EXPECT_EQ(form->UpdatingRow, 0);
+    EXPECT_EQ(form->UpdatingRow(), 0);
     form->GridMouseDown(ColUpdate, 7);
     form->GridMouseDown(ColUpdate, 5);
-    EXPECT_EQ(form->UpdatingRow, 7);
+    EXPECT_EQ(form->UpdatingRow(), 7);
     EXPECT_FALSE(form->GridSelectCell(1, 2));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -124,13 +125,20 @@ TEST_F(ConsoleRun, ALineRejectedTwiceShowsTheRetriesAndEndsAsErrorReceived) {
     EXPECT_EQ(received.size(), Lines(ReadFile(folder / "KR60GPIO.hex")).size() + 2);
 }
 
-TEST_F(ConsoleRun, ASilentPanelEndsWithNoResponseAfterFiveTries) {
-    config.panelOnSlot(4)->hex.silent = true;
+// A half-written panel would be left without code: Ctrl-C and SIGTERM are
+// refused while the update runs, and it goes on to its end.
+TEST_F(ConsoleRun, CtrlCAndTermDuringAnUpdateAreRefusedAndTheUpdateEnds) {
+    config.hexLines = 150;
     Serve();
-    auto r = RunProgram(Ravelin({"update", "12", "--wait", "1.5"}), 40000);
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_EQ(console->panel(4)->record().receivedHexLines.size(), 5u);
-    EXPECT_TRUE(LogHas("no response:  Error 255 received from port 4"));
+    Process run(Ravelin({"update", "12", "--wait", "1.5"}));
+    ASSERT_TRUE(run.waitForOutput("updating KR60GPIO.hex", 10000));
+    run.signal(SIGINT);
+    run.signal(SIGTERM);
+    auto r = run.finish(30000);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot be interrupted"), std::string::npos) << r.err;
+    EXPECT_EQ(console->panel(4)->record().receivedHexLines.size(), 150u);
+    EXPECT_TRUE(LogHas("update successful"));
 }
 
 TEST_F(ConsoleRun, APortWithNoDeviceIsReportedAndTheOtherPanelsAreStillServed) {

@@ -100,7 +100,12 @@ TEST_F(SurfaceWire, PollGoesOutFramedWithTheWorkSurfaceFollowUp) {
 
 TEST_F(SurfaceWire, AHexLineReplyIsDeliveredOnceEvenWhenItArrivesInPiecesAfterFiller) {
     Write(Bytes("\x00\x00\x03\x09", 4));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // The bytes must be in the port's queue before the link is asked, or
+    // the test would prove nothing about a frame that is still incomplete.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (link->GetSurfaceComPort(4)->receivingCount() < 4 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(link->GetSurfaceComPort(4)->receivingCount(), 4);
     int slot;
     Bytes body;
     EXPECT_FALSE(link->ReceiveAnySurfaceMessage(slot, body, 255));

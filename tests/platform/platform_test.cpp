@@ -74,7 +74,7 @@ struct IntegerCase {
     long long value;
 };
 class IniIntegerTest : public ::testing::TestWithParam<IntegerCase> {};
-TEST_P(IniIntegerTest, DecimalOrLeadingHexElseZero) {
+TEST_P(IniIntegerTest, DecimalOrLeadingHexElseTheDefault) {
     fs::path p = fs::temp_directory_path() / ("ravelin-ini-" + std::to_string(::getpid()) + ".ini");
     std::ofstream(p) << "[Sect]\nKey=" << GetParam().text << "\n";
     IniFile ini(p.string());
@@ -86,9 +86,9 @@ TEST_P(IniIntegerTest, DecimalOrLeadingHexElseZero) {
 INSTANTIATE_TEST_SUITE_P(Texts, IniIntegerTest,
                          ::testing::Values(IntegerCase{"12", 12}, IntegerCase{" -3 ", -3},
                                            IntegerCase{"0x1F", 31}, IntegerCase{"0X1f", 31},
-                                           IntegerCase{"abc", 0}, IntegerCase{"12abc", 0},
-                                           IntegerCase{"", 0}, IntegerCase{"$10", 0},
-                                           IntegerCase{"0x", 0}));
+                                           IntegerCase{"abc", -1}, IntegerCase{"12abc", -1},
+                                           IntegerCase{"", -1}, IntegerCase{"$10", -1},
+                                           IntegerCase{"0x", -1}));
 
 TEST(IniFileTest, MissingFileGivesDefaults) {
     IniFile ini("/nonexistent/ravelin.ini");
@@ -130,10 +130,16 @@ TEST(PlainEventLoopTest, SendFromAWorkerRunsOnTheLoopAndGivesUpWhenAbandoned) {
     EXPECT_TRUE(ran);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 
-    // Nobody runs the loop now: the worker must not hang.
-    std::thread stuck([&] { EXPECT_FALSE(loop.send([] {}, &abandon)); });
+    // Nobody runs the loop now: a worker already waiting must give up once
+    // it is told its owner is stopping it, and not before.
+    std::atomic<bool> gaveUp{false};
+    std::thread stuck([&] { gaveUp = !loop.send([] {}, &abandon); });
+    while (loop.pendingCount() == 0) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(gaveUp) << "gave up before it was abandoned";
     abandon = true;
     stuck.join();
+    EXPECT_TRUE(gaveUp);
 }
 
 TEST(InstanceLockTest, ASecondHolderIsRefusedAndKnocksOnTheFirst) {

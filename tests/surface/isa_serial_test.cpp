@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -570,10 +572,10 @@ TEST_F(SurfaceLinkTest, SurfaceTimerTicksCountAndPollEvery101Ticks) {
 class SurfaceConfigTest : public SurfaceLinkTest {
 protected:
     std::filesystem::path Write(const std::string& text) {
-        auto dir = std::filesystem::temp_directory_path() /
-                   ("ravelin_surface_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
+        std::string pattern = (std::filesystem::temp_directory_path() / "ravelin_surface_XXXXXX").string();
+        const char* made = ::mkdtemp(pattern.data());
+        EXPECT_NE(made, nullptr);
+        std::filesystem::path dir = made ? made : pattern;
         auto path = dir / "Serial.ini";
         std::ofstream(path) << text;
         dirs.push_back(dir);
@@ -592,6 +594,7 @@ TEST_F(SurfaceConfigTest, SurfaceSerialIniIsRead) {
                             "ComPort0=3\r\nBaudRate0=57600\r\n"
                             "ComPort1=4\r\n"
                             "ComPort2=5\r\nBaudRate2=abc\r\n"
+                            "ComPort3=\r\n"
                             "ComPort4=9\r\nBaudRate4=\r\n"
                             "ComPort5=12\r\n"
                             "VCPreconnectionDelay=250\r\n");
@@ -609,7 +612,7 @@ TEST_F(SurfaceConfigTest, SurfaceSerialIniIsRead) {
         EXPECT_EQ(link->Slots[s].PortBaudRate, expected[s].baud);
     }
 
-    // Slot 3 has no port number, slot 5 lies beyond the slots in use.
+    // Slot 3's empty number is no port, slot 5 lies beyond the slots in use.
     for (int com : {3, 4, 5, 9, 12}) ports.add(com);
     link->Start_ISAS(true);
     std::vector<int> opened;
@@ -618,6 +621,13 @@ TEST_F(SurfaceConfigTest, SurfaceSerialIniIsRead) {
     EXPECT_EQ(ports.opens[0].baudRate, 57600);
     EXPECT_EQ(ports.opens[2].baudRate, 115200);
     EXPECT_EQ(link->GetSurfaceComPort(3), nullptr);
+}
+
+TEST_F(SurfaceConfigTest, SurfaceEmptyValuesGiveTheKeysDefaults) {
+    link->LoadConfig(platform::IniFile(Write("[SerialPorts]\r\nEnabledMask=\r\nComPort2=\r\nComPort4=x\r\n").string()));
+    EXPECT_EQ(link->EnabledMask.load(), 255);
+    EXPECT_EQ(link->Slots[2].ComPortNumber, -1);
+    EXPECT_EQ(link->Slots[4].ComPortNumber, -1);
 }
 
 TEST_F(SurfaceConfigTest, SurfaceMissingSerialIniGivesDefaults) {
@@ -802,7 +812,7 @@ TEST(SurfacePanelTypes, Names) {
         const char* name;
     } cases[] = {{0, "Upper Master"},     {27, "Fader Pod"},       {64, "KR60 Right"},     {86, "MX6 Right"},
                  {129, "GPIO/MIDI"},      {150, "KR60 Local IO"},  {151, "MX7 Local IO Mk2"},
-                 {161, "KR70 PowerCon"},  {255, ""},               {3, "3"},               {-1, "-1"},
+                 {161, "KR70 PowerCon"},  {255, ""},               {3, "3"},               {-1, ""},
                  {200, "200"}};
     for (const auto& c : cases) EXPECT_EQ(PanelTypeName(c.code), c.name) << c.code;
 }

@@ -200,7 +200,7 @@ void MainFormWindow::Sync() {
     grid_->Model().SyncRowCount();
     grid_->SyncCurrentCell();
 
-    const bool updating = form_.UpdatingRow != 0;
+    const bool updating = form_.UpdateBusy();
     if (updating_ && !updating) {
         // A panel code update keeps the thread busy from the first line to the last;
         // what the user clicked meanwhile is still queued and would reach an
