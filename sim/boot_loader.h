@@ -44,6 +44,10 @@ public:
     // The version the new image carries (the byte after "version "), once the
     // device has been reset after a whole download; taken only once.
     std::optional<uint8_t> takeNewVersion();
+    // Part of a packet that never got its rest (a poll frame that came in
+    // before the boot loader was spoken to) is forgotten once the line is quiet.
+    bool hasPartialInput() const { return !input_.empty(); }
+    void lineIdle() { input_.clear(); }
 
     const BootLoaderRecord& record() const { return record_; }
     const BootLoaderBehaviour& behaviour() const { return behaviour_; }

@@ -100,6 +100,7 @@ void PanelProtocol::setHexBehaviour(const HexReplyBehaviour& behaviour)
 
 void PanelProtocol::lineIdle()
 {
+    bootLoader_.lineIdle();
     if (input_.empty()) return;
     log("dropped " + std::to_string(input_.size()) + " bytes of an incomplete frame: " +
         printable(input_.data(), input_.size() > 16 ? 16 : input_.size()));

@@ -66,7 +66,7 @@ public:
     // The line has gone quiet with part of a frame buffered: the rest is not
     // coming (a bootloader packet, line noise), so the panel forgets it.
     void lineIdle();
-    bool hasPartialInput() const { return !input_.empty(); }
+    bool hasPartialInput() const { return !input_.empty() || bootLoader_.hasPartialInput(); }
 
     const PanelConfig& config() const { return config_; }
     const PanelRecord& record() const { return record_; }

@@ -13,6 +13,7 @@
 #include "mcu/tiva_file_updater.h"
 #include "platform/update_control.h"
 #include "surface/isa_serial.h"
+#include "surface/surface_update.h"
 
 namespace ravelin::mcu {
 
@@ -20,7 +21,7 @@ constexpr uint8_t kLocalIOFPGAUpdateHeader = 0x0B;
 // Communications ticks (10 ms) the unit is given to reload its FPGA.
 constexpr int kLocalIOReloadTicks = 801;
 
-class LocalIOFPGAUpdate : public platform::RunningUpdate {
+class LocalIOFPGAUpdate : public platform::RunningUpdate, public surface::SurfaceUpdate {
 public:
     LocalIOFPGAUpdate(platform::UpdateControl& control, surface::SurfaceLink& link, std::string fileName);
 
@@ -32,6 +33,7 @@ public:
     // Every surface message the communications tick takes while row 13 is
     // being updated; messages of other slots are left alone.
     void ReceiveSurfaceMessage(int slot, const std::string& body);
+    void SurfaceMessage(int slot, const std::string& body) override { ReceiveSurfaceMessage(slot, body); }
     // NoAnswer keeps the default: "no response", and the link is not restarted.
 
     bool Pausing() const { return reloadTicks_ > 0; }

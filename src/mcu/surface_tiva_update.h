@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/update_control.h"
 #include "surface/isa_serial.h"
+#include "surface/surface_update.h"
 
 namespace ravelin::mcu {
 
@@ -23,7 +24,7 @@ constexpr int kBootLoaderEntryTicks = 10;
 // Ticks the result stays on screen before the update ends and polling resumes.
 constexpr int kSurfaceTivaEndTicks = 100;
 
-class SurfaceTivaUpdate : public platform::RunningUpdate {
+class SurfaceTivaUpdate : public platform::RunningUpdate, public surface::SurfaceUpdate {
 public:
     // `name` is the row's description (for the message texts), `fileName` its
     // file, `port` the slot. `clock` gives the boot loader's pause before
@@ -44,6 +45,10 @@ public:
     // While true the communications tick must not read the surface link: the
     // line carries boot-loader bytes, not frames.
     bool HoldsLine() const { return holdsLine_; }
+    bool ReadsLineItself() const override { return holdsLine_; }
+    // Frames of other panels while the line is not held: none is meant for
+    // a boot-loader update.
+    void SurfaceMessage(int, const std::string&) override {}
     const std::string& SurfaceTivaName() const { return name_; }
     tTivaUpdater* Updater() const { return updater_.get(); }
 
