@@ -2,6 +2,7 @@
 // the integration tests. It writes a program folder and serves the console's
 // surface panels on pseudo-terminals until it is interrupted.
 
+#include "boot_loader_options.h"
 #include "virtual_console.h"
 
 #include <CLI/CLI.hpp>
@@ -151,6 +152,21 @@ int main(int argc, char** argv)
         ->take_all();
     app.add_option("--card-no-cts", cardNoCtsSlots, "SLOT the card never sends ClearToSend")->take_all();
     app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
+    BootLoaderOptionArgs bootLoaderArgs;
+    app.add_option("--boot-loader", bootLoaderArgs.capable, "SLOT the panel has a boot loader (0x03 enters it)")->take_all();
+    app.add_option("--no-boot-loader", bootLoaderArgs.none, "SLOT the panel has no boot loader")->take_all();
+    app.add_option("--in-boot-loader", bootLoaderArgs.startIn, "SLOT the panel starts in its boot loader")->take_all();
+    app.add_option("--bl-nak", bootLoaderArgs.naks, "SLOT:PACKET:TIMES the boot loader NAKs packet PACKET (1-based) TIMES times")
+        ->take_all();
+    app.add_option("--bl-status", bootLoaderArgs.statuses,
+                   "SLOT:DATAPACKET:STATUS the status after data packet DATAPACKET (1-based) is STATUS (0x44 = 68 flash failure)")
+        ->take_all();
+    app.add_option("--bl-silent", bootLoaderArgs.silent, "SLOT:DATAPACKETS the boot loader falls silent after that many data packets")
+        ->take_all();
+    app.add_option("--fpga-error", bootLoaderArgs.fpgaErrors,
+                   "SLOT:PACKET:CODE the local I/O unit answers FPGA packet PACKET (from 0, or erase) with error CODE")
+        ->take_all();
+    app.add_option("--fpga-silent", bootLoaderArgs.fpgaSilent, "SLOT the local I/O unit never answers the FPGA update")->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);
@@ -205,6 +221,7 @@ int main(int argc, char** argv)
             usageError("--card-drop " + arg + ": expected SLOT:POLLS");
         cardOnSlot(config, slot, "--card-drop")->dropAfterPolls = polls;
     }
+    if (const std::string error = applyBootLoaderOptions(bootLoaderArgs, config); !error.empty()) usageError(error);
 
     VirtualConsole console(config);
     if (writeOnly) {

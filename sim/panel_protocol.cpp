@@ -71,7 +71,8 @@ bool isLocalIOType(uint8_t type) { return type >= 144 && type <= 152; }
 
 PanelProtocol::PanelProtocol(PanelConfig config, LogFn log)
     : config_(std::move(config)), log_(std::move(log)),
-      version1_(config_.version1), version2_(config_.version2)
+      version1_(config_.version1), version2_(config_.version2), bootLoader_(config_.bootLoader),
+      fileUpdate_(config_.fileUpdate)
 {
 }
 
@@ -99,6 +100,7 @@ void PanelProtocol::setHexBehaviour(const HexReplyBehaviour& behaviour)
 
 void PanelProtocol::lineIdle()
 {
+    bootLoader_.lineIdle();
     if (input_.empty()) return;
     log("dropped " + std::to_string(input_.size()) + " bytes of an incomplete frame: " +
         printable(input_.data(), input_.size() > 16 ? 16 : input_.size()));
@@ -108,6 +110,10 @@ void PanelProtocol::lineIdle()
 std::vector<uint8_t> PanelProtocol::receive(const uint8_t* data, std::size_t size)
 {
     std::vector<uint8_t> out;
+    if (bootLoader_.active()) {
+        receiveInBootLoader(data, size, out);
+        return out;
+    }
     input_.insert(input_.end(), data, data + size);
 
     std::size_t pos = 0;
@@ -148,6 +154,13 @@ std::vector<uint8_t> PanelProtocol::receive(const uint8_t* data, std::size_t siz
         }
         handleMessage(frame[1], frame + 2, std::size_t(b) - 2, out);
         pos += frameSize;
+        if (bootLoader_.active()) {
+            // What follows the enter-boot-loader message is the boot loader's.
+            std::vector<uint8_t> rest(input_.begin() + std::ptrdiff_t(pos), input_.end());
+            input_.clear();
+            receiveInBootLoader(rest.data(), rest.size(), out);
+            return out;
+        }
     }
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(pos));
     return out;
@@ -196,12 +209,40 @@ void PanelProtocol::handleMessage(uint8_t type, const uint8_t* data, std::size_t
         log("NAK from the program, code " + std::to_string(size ? data[0] : 0));
         break;
     case surface_msg::EnterBootLoader:
-        log("asked to enter the bootloader; this panel has none and keeps running");
+        if (config_.bootLoader.capable) {
+            log("entering the boot loader");
+            endHexSession();
+            bootLoader_.enter();
+        } else {
+            log("asked to enter the bootloader; this panel has none and keeps running");
+        }
+        break;
+    case surface_msg::FileUpdate:
+        if (!config_.fileUpdate.enabled) {
+            log("ignored a file update message; this panel takes none");
+            break;
+        }
+        for (const auto& reply : fileUpdate_.receive(data, size)) {
+            auto frame = surfaceFrame(reply[0], std::vector<uint8_t>(reply.begin() + 1, reply.end()));
+            out.insert(out.end(), frame.begin(), frame.end());
+        }
         break;
     default:
         log("ignored message type " + printable(&type, 1) +
             (size ? ", data " + printable(data, size > 16 ? 16 : size) : std::string()));
         break;
+    }
+}
+
+void PanelProtocol::receiveInBootLoader(const uint8_t* data, std::size_t size, std::vector<uint8_t>& out)
+{
+    bootLoader_.receive(data, size, out);
+    if (bootLoader_.active()) return;
+    if (auto v = bootLoader_.takeNewVersion()) {
+        version1_ = *v;
+        log("boot loader reset, now running version " + std::to_string(version1_));
+    } else {
+        log("boot loader reset without a whole image; running the old code");
     }
 }
 

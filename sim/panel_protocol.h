@@ -2,6 +2,9 @@
 // What a surface panel's running application does with the bytes the console
 // program sends it, free of any line or thread: bytes in, reply bytes out.
 
+#include "boot_loader.h"
+#include "file_update_device.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -29,6 +32,8 @@ struct PanelConfig {
     HexReplyBehaviour hex;
     bool answerAutoBaud = true;   // a running application answers "UU" with 0xAA
     bool adoptHexVersion = true;  // after a whole hex file, report the version the new code carries
+    BootLoaderBehaviour bootLoader; // a microcontroller panel's ROM boot loader
+    FileUpdateBehaviour fileUpdate; // the local I/O unit's FPGA file update (messages 0x0B)
 };
 
 bool isLocalIOType(uint8_t type);
@@ -61,7 +66,7 @@ public:
     // The line has gone quiet with part of a frame buffered: the rest is not
     // coming (a bootloader packet, line noise), so the panel forgets it.
     void lineIdle();
-    bool hasPartialInput() const { return !input_.empty(); }
+    bool hasPartialInput() const { return !input_.empty() || bootLoader_.hasPartialInput(); }
 
     const PanelConfig& config() const { return config_; }
     const PanelRecord& record() const { return record_; }
@@ -71,8 +76,12 @@ public:
     uint8_t version2() const { return version2_; }
     void setVersion(uint8_t v1, uint8_t v2);
     void setHexBehaviour(const HexReplyBehaviour& behaviour);
+    const BootLoader& bootLoader() const { return bootLoader_; }
+    const FileUpdateDevice& fileUpdate() const { return fileUpdate_; }
 
 private:
+    // Bytes while the boot loader runs; the application takes over after its reset.
+    void receiveInBootLoader(const uint8_t* data, std::size_t size, std::vector<uint8_t>& out);
     void handleMessage(uint8_t type, const uint8_t* data, std::size_t size, std::vector<uint8_t>& out);
     void handleHexLine(const std::string& line, std::vector<uint8_t>& out);
     void endHexSession();
@@ -91,6 +100,9 @@ private:
     int sessionRejects_ = 0;
     uint32_t sessionUpperAddress_ = 0;
     std::optional<uint8_t> sessionVersion_;
+
+    BootLoader bootLoader_;
+    FileUpdateDevice fileUpdate_;
 };
 
 } // namespace ravelin::sim

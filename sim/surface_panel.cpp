@@ -187,6 +187,31 @@ bool SurfacePanel::waitFor(const std::function<bool(const PanelRecord&)>& pred,
     return changed_.wait_for(lock, timeout, [&] { return pred(protocol_.record()); });
 }
 
+bool SurfacePanel::waitForDevice(const std::function<bool(const PanelProtocol&)>& pred,
+                                 std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return pred(protocol_); });
+}
+
+BootLoaderRecord SurfacePanel::bootLoaderRecord() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.bootLoader().record();
+}
+
+FileUpdateRecord SurfacePanel::fileUpdateRecord() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.fileUpdate().record();
+}
+
+bool SurfacePanel::inBootLoader() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.bootLoader().active();
+}
+
 uint8_t SurfacePanel::version1() const
 {
     std::lock_guard lock(mutex_);

@@ -44,6 +44,14 @@ public:
     bool waitFor(const std::function<bool(const PanelRecord&)>& pred,
                  std::chrono::milliseconds timeout) const;
 
+    // Waits until pred holds for the panel's protocol state (its boot loader,
+    // its file update), or the timeout passes.
+    bool waitForDevice(const std::function<bool(const PanelProtocol&)>& pred,
+                       std::chrono::milliseconds timeout) const;
+    BootLoaderRecord bootLoaderRecord() const;
+    FileUpdateRecord fileUpdateRecord() const;
+    bool inBootLoader() const;
+
     // The version the panel reports in its identity.
     uint8_t version1() const;
     uint8_t version2() const;

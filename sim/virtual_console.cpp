@@ -82,17 +82,21 @@ std::vector<PanelConfig> ConsoleConfig::defaultPanels()
     right.slot = 1;
     right.type = 64;
     right.version1 = 7;
+    right.bootLoader.capable = true;
 
     PanelConfig left;
     left.slot = 2;
     left.type = 65;
     left.version1 = 7;
+    left.bootLoader.capable = true;
 
     PanelConfig localIO;
     localIO.slot = 3;
     localIO.type = 150;
     localIO.version1 = 120; // above 100: the microcontroller variant
     localIO.fpgaDate = "14052019";
+    localIO.bootLoader.capable = true;
+    localIO.fileUpdate.enabled = true;
 
     PanelConfig gpio;
     gpio.slot = 4;

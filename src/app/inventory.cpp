@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "app/main_unit.h"
 #include "cards/card_types.h"
+#include "mcu/surface_tiva_update.h"
 #include "platform/files.h"
 #include "surface/isa_serial.h"
 
@@ -276,9 +277,13 @@ void TMainForm::RefreshTimerEvent() {
         --refreshCount_;
         for (int r = 1; r <= 18; ++r)
             if (r != updatingRow_) RefreshRow(r);
-        if (updatingRow_ != 0) return;
-        // Devices found waiting in their bootloader are updated from here, once
-        // their update paths are part of the program.
+        if (UpdateBusy()) return;
+        // A panel found waiting in its boot loader gets its row's code
+        // without a click.
+        if (const int row = mcu::SurfaceTiva_CheckBootLoader(*surface_)) {
+            StartUpdate(row);
+            return;
+        }
         if (refreshCount_ > 0) return;
         refreshCount_ = 10;
         if (updatingRow_ != 0) return;

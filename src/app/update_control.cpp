@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/main_unit.h"
+#include "mcu/local_io_fpga_update.h"
+#include "mcu/surface_tiva_update.h"
 #include "platform/files.h"
 #include "surface/hex_update.h"
 #include "surface/isa_serial.h"
@@ -193,10 +195,21 @@ void TMainForm::StartUpdate(int nRow) {
         const int port = nRow - 8;
         // Panels whose microcontroller has a boot loader are updated through
         // it, never by hex lines: a binary image is no text.
-        if (!surface::InSlotSet(surface_->TivaPorts, port)) {
+        if (surface::InSlotSet(surface_->TivaPorts, port)) {
+            auto tiva = std::make_unique<mcu::SurfaceTivaUpdate>(*this, *surface_, *services_.clock,
+                                                                 grid_.Cell(ColDescription, nRow), file, port);
+            surfaceUpdate_ = tiva.get();
+            running_ = std::move(tiva);
+        } else {
             auto hex = std::make_unique<surface::HexFileUpdate>(*this, *surface_, file, port);
             surfaceUpdate_ = hex.get();
             running_ = std::move(hex);
+        }
+    } else if (nRow == 13) {
+        if (LocalIOIsTiva) {
+            auto fpga = std::make_unique<mcu::LocalIOFPGAUpdate>(*this, *surface_, file);
+            surfaceUpdate_ = fpga.get();
+            running_ = std::move(fpga);
         }
     } else if (nRow >= 15 && nRow <= 18) {
         if (auto* slot = OstraSlot((nRow - 15) / 2)) {

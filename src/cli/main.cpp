@@ -169,9 +169,17 @@ void PrintInventory(const app::TMainForm& form) {
     if (!d.Progress.empty()) std::cout << "result:  " << d.Progress << "\n";
 }
 
+// Lets the devices report for waitS seconds, then waits for an update a
+// device started by itself meanwhile (a panel found waiting in its boot
+// loader gets its code without being asked) to end.
+void WaitForDevices(Session& s, double waitS) {
+    s.loop.runFor(static_cast<int>(waitS * 1000));
+    while (s.form->UpdateBusy() && !s.interrupted) s.loop.runFor(100);
+}
+
 int RunList(const std::string& folder, bool json, double waitS) {
     Session s(folder);
-    s.loop.runFor(static_cast<int>(waitS * 1000));
+    WaitForDevices(s, waitS);
     if (s.interrupted) {
         s.Close();
         return kExitInterrupted;
@@ -185,10 +193,19 @@ int RunList(const std::string& folder, bool json, double waitS) {
 
 int RunUpdate(const std::string& folder, int row, double waitS) {
     Session s(folder);
-    s.loop.runFor(static_cast<int>(waitS * 1000));
+    WaitForDevices(s, waitS);
     if (s.interrupted) {
         s.Close();
         return kExitInterrupted;
+    }
+    // The row asked for has already been updated by the device's own start:
+    // its outcome is the answer.
+    if (const auto result = s.form->LastResult(); result.row == row) {
+        std::cout << (result.succeeded ? "update successful" : "update aborted: " + Trimmed(s.form->Display().Progress))
+                  << "\n";
+        std::cout.flush();
+        s.Close();
+        return result.succeeded ? kExitOk : kExitAborted;
     }
     if (row < 1 || row >= s.form->Grid().RowCount() ||
         s.form->Grid().Cell(app::ColUpdate, row) != app::UpdateCellText) {

@@ -1,0 +1,49 @@
+#pragma once
+// The local I/O unit's firmware taking a file (its FPGA) through the
+// file-update exchange carried in surface messages of type 0x0B: start with
+// the packet count, erase (progress in percent), numbered 128-byte packets each
+// acknowledged, finish with the 16-bit byte sum. Numbers are most significant
+// byte first both ways. Bodies in, reply bodies out (type byte first).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ravelin::sim {
+
+struct FileUpdateBehaviour {
+    bool enabled = false;       // the unit takes file updates
+    std::vector<uint8_t> eraseSteps{0, 45, 100}; // erase progress reports before the start is acknowledged
+    int errorPacket = -1;       // packet number to answer with errorCode; -1 = none
+    int eraseError = 0;         // error code reported during the erase; 0 = none
+    uint8_t errorCode = 4;
+    bool silent = false;        // never answers
+};
+
+struct FileUpdateRecord {
+    int starts = 0;
+    int packets = 0;            // data packets taken
+    int finishes = 0;
+    int completed = 0;          // files taken whole with a matching sum
+    std::vector<uint8_t> file;  // the last file taken whole
+};
+
+class FileUpdateDevice {
+public:
+    static constexpr uint8_t kType = 0x0B;
+    explicit FileUpdateDevice(FileUpdateBehaviour behaviour = {}) : behaviour_(std::move(behaviour)) {}
+
+    // `body` is the message after its type byte.
+    std::vector<std::vector<uint8_t>> receive(const uint8_t* body, std::size_t size);
+    const FileUpdateRecord& record() const { return record_; }
+    const FileUpdateBehaviour& behaviour() const { return behaviour_; }
+
+private:
+    FileUpdateBehaviour behaviour_;
+    FileUpdateRecord record_;
+    std::vector<uint8_t> file_;
+    int count_ = 0;
+    int next_ = 0;
+};
+
+} // namespace ravelin::sim
