@@ -92,6 +92,8 @@ int main(int argc, char** argv)
     bool writeOnly = false, noDefaultPanels = false, noLog = false;
     std::string model = "KR60", engineIp;
     int engineCom = 0;
+    int hostBoardCom = 0;
+    int hostFirmware = 13;
 
     app.add_option("--folder", folder, "Program folder to write (created if needed)")->required();
     app.add_option("--hex-lines", hexLines, "Lines of each .hex panel code file")
@@ -109,6 +111,12 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--engine-ip", engineIp, "EngineIPAddress in the settings file (default empty)");
     app.add_option("--engine-com", engineCom, "EngineComPort in the settings file (default 0)");
+    app.add_option("--host-board", hostBoardCom,
+                   "COM serve the engine host board on this port number (EngineComPort) with its USB\n"
+                   "boot loader on a Unix socket (Serial.ini [DevicePaths] DFU=)")
+        ->check(CLI::Range(1, 255));
+    app.add_option("--host-firmware", hostFirmware, "Firmware version the host board runs at first")
+        ->check(CLI::Range(1, 255))->capture_default_str();
     app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
@@ -120,6 +128,12 @@ int main(int argc, char** argv)
     config.engineIPAddress = engineIp;
     config.engineComPort = engineCom;
     config.writeSimLog = !noLog;
+    if (hostBoardCom != 0) {
+        HostBoardConfig board;
+        board.comPort = hostBoardCom;
+        board.firmware = uint8_t(hostFirmware);
+        config.hostBoard = board;
+    }
     if (noDefaultPanels) config.panels.clear();
     for (const auto& arg : panelArgs) {
         PanelConfig p = parsePanel(arg);
@@ -179,6 +193,9 @@ int main(int argc, char** argv)
         std::cerr << "slot " << p->slot() << " COM" << p->comNumber() << " type "
                   << int(p->config().type) << " version " << int(p->version1()) << " on "
                   << p->devicePath() << "\n";
+    if (HostBoard* board = console.hostBoard())
+        std::cerr << "host board COM" << board->comNumber() << " firmware " << int(board->firmware()) << " on "
+                  << board->devicePath() << ", boot loader on " << board->dfuSocketPath() << "\n";
     std::cout << "ready" << std::endl;
 
     int sig = 0;

@@ -106,6 +106,10 @@ VirtualConsole::VirtualConsole(ConsoleConfig config) : config_(std::move(config)
         panels_.push_back(std::make_unique<SurfacePanel>(
             pc, [this, prefix](const std::string& text) { log(prefix + text); }));
     }
+    if (config_.hostBoard) {
+        config_.engineComPort = config_.hostBoard->comPort;
+        hostBoard_ = std::make_unique<HostBoard>(*config_.hostBoard, [this](const std::string& text) { log(text); });
+    }
 }
 
 VirtualConsole::~VirtualConsole()
@@ -146,8 +150,10 @@ void VirtualConsole::start()
     if (running_) return;
     try {
         for (auto& p : panels_) p->start();
+        if (hostBoard_) hostBoard_->start();
     } catch (...) {
         for (auto& p : panels_) p->stop();
+        if (hostBoard_) hostBoard_->stop();
         throw;
     }
     running_ = true;
@@ -167,6 +173,7 @@ void VirtualConsole::start()
 void VirtualConsole::stop()
 {
     for (auto& p : panels_) p->stop();
+    if (hostBoard_) hostBoard_->stop();
     running_ = false;
 }
 
@@ -184,6 +191,11 @@ bool VirtualConsole::writeSerialIni(const std::filesystem::path& dir)
     for (const auto& p : panels_) {
         const std::string path = p->devicePath();
         if (!path.empty()) paths.push_back("COM" + std::to_string(p->comNumber()) + "=" + path);
+    }
+    // The host board's line, and the socket its USB boot loader answers on.
+    if (hostBoard_ && !hostBoard_->devicePath().empty()) {
+        paths.push_back("COM" + std::to_string(hostBoard_->comNumber()) + "=" + hostBoard_->devicePath());
+        paths.push_back("DFU=" + hostBoard_->dfuSocketPath());
     }
     if (!paths.empty()) {
         lines.push_back("");
@@ -224,7 +236,10 @@ bool VirtualConsole::writeFolder(const std::filesystem::path& dir)
         {"SP6e.bit", bitFileImage("sp6_engine", v.engineFpgaDate, 64 * 1024, 0x5e6e), &v.engineFpgaDate},
         {"FX1.bin", markerImage(48 * 1024, {}, "FX1 effects", 0xf1f1), &v.effectsDate},
         // Engine host board.
-        {"CorvaneTiva.dfu", markerImage(40 * 1024, {v.hostFirmware}, "Corvane host interface", 0xc0de), nullptr},
+        {"CorvaneTiva.dfu",
+         dfuFileImage(markerImage(40 * 1024, {v.hostFirmware}, "Corvane host interface", 0xc0de),
+                      DfuDeviceConfig{}.appStart, 0x1CBE, 0x00FF),
+         nullptr},
         {"Corvane_Interface_FPGA.bit", bitFileImage("corvane_interface", v.hostFpgaDate, 48 * 1024, 0xcf9a), nullptr},
         {"xmos.bin", markerImage(32 * 1024, {}, "USB audio", 0x0a0d), nullptr},
         // Surface.

@@ -4,6 +4,7 @@
 // serves demonstrations, rehearsals and training, and is the fixture of the
 // integration tests.
 
+#include "host_board.h"
 #include "panel_protocol.h"
 #include "surface_panel.h"
 #include "update_files.h"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,8 @@ struct ConsoleConfig {
     int engineComPort = 0;              // settings file; 0 = no host board link
     bool writeRacks = true;             // write the "Racks" sub-folder
     bool writeSimLog = true;            // "Sim.log" in the folder: what each panel received
+    // The engine host board; its port becomes "EngineComPort" of the settings file.
+    std::optional<HostBoardConfig> hostBoard;
 
     // The KR60 surface: slot 1 type 64 version 7, slot 2 type 65 version 7,
     // slot 3 type 150 (local I/O, microcontroller variant) version 120 with FPGA
@@ -90,6 +94,8 @@ public:
     const std::vector<std::unique_ptr<SurfacePanel>>& panels() const { return panels_; }
     // The path the program opens for a slot; empty when not serving.
     std::string devicePath(int slot) const;
+    // The host board, or null when the console has none.
+    HostBoard* hostBoard() { return hostBoard_.get(); }
 
 private:
     void log(const std::string& text);
@@ -97,6 +103,7 @@ private:
 
     ConsoleConfig config_;
     std::vector<std::unique_ptr<SurfacePanel>> panels_;
+    std::unique_ptr<HostBoard> hostBoard_;
     std::filesystem::path folder_;
     std::mutex logMutex_;
     std::string lastError_;
