@@ -1,4 +1,5 @@
 #include "host_board.h"
+#include "pseudo_terminal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -67,23 +68,13 @@ HostBoard::~HostBoard()
 void HostBoard::start()
 {
     if (thread_.joinable()) return;
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::system_error(errno, std::generic_category(), "openpty");
-    termios tio{};
-    if (::tcgetattr(slave_, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B115200);
-        ::cfsetospeed(&tio, B115200);
-        ::tcsetattr(slave_, TCSANOW, &tio);
-    }
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    const PseudoTerminal line = openRawPseudoTerminal();
+    master_ = line.master;
+    slave_ = line.slave;
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     {
         std::lock_guard lock(mutex_);
-        path_ = name;
+        path_ = line.path;
     }
     thread_ = std::thread([this] { run(); });
 }
