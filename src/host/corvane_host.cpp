@@ -184,7 +184,9 @@ void tCorvaneHost::HandleMessage(const std::string& message) {
         if (fileUpdateReceiver_) fileUpdateReceiver_(message);
         break;
     case kHostUpdateXMOS:
-        if (n >= 1 && OnXMOSUpdateComplete) OnXMOSUpdateComplete(d[0]);
+        if (n < 1) break;
+        XMOSUpdateState = d[0];
+        if (OnXMOSUpdateComplete) OnXMOSUpdateComplete(d[0]);
         break;
     case kHostStatus:
         if (n >= kHostStatusLength) ReceiveStatus(d);

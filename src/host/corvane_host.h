@@ -104,6 +104,8 @@ public:
     std::array<uint32_t, kCorvanePortCount> SampleRates{};
     std::array<float, kCorvaneVoltageCount> Voltages{};
     int16_t RecoveryState = 0;
+    // The USB-audio processor's last report after its update (UpdateXMOS); -1: none yet.
+    int16_t XMOSUpdateState = -1;
 
     bool Logging = false;
     bool LogErrors = false;

@@ -175,6 +175,9 @@ TEST_F(HostFixture, TraceLinesNameTheMessage) {
     host->ServiceReceive();
     EXPECT_EQ(shown, (std::vector<std::string>{"  to Corvane: AYT 0", "from Corvane: Temperature 65 41"}));
     EXPECT_EQ(host->Temperature, 41);
+    line->feed(frameOf({kHostUpdateXMOS, 1}));
+    host->ServiceReceive();
+    EXPECT_EQ(host->XMOSUpdateState, 1);
     EXPECT_EQ(MessageName(3), "3?");
 }
 
