@@ -122,6 +122,8 @@ int main(int argc, char** argv)
     std::vector<std::string> cardArgs, cardDropArgs;
     std::vector<int> cardBootSlots, cardSilentSlots, cardNoCtsSlots;
     bool noCards = false;
+    int hostBoardCom = 0;
+    int hostFirmware = 13;
 
     app.add_option("--folder", folder, "Program folder to write (created if needed)")->required();
     app.add_option("--hex-lines", hexLines, "Lines of each .hex panel code file")
@@ -151,6 +153,12 @@ int main(int argc, char** argv)
     app.add_option("--card-drop", cardDropArgs, "SLOT:POLLS the card closes the connection at poll POLLS")
         ->take_all();
     app.add_option("--card-no-cts", cardNoCtsSlots, "SLOT the card never sends ClearToSend")->take_all();
+    app.add_option("--host-board", hostBoardCom,
+                   "COM serve the engine host board on this port number (EngineComPort) with its USB\n"
+                   "boot loader on a Unix socket (Serial.ini [DevicePaths] DFU=)")
+        ->check(CLI::Range(1, 255));
+    app.add_option("--host-firmware", hostFirmware, "Firmware version the host board runs at first")
+        ->check(CLI::Range(1, 255))->capture_default_str();
     app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
     BootLoaderOptionArgs bootLoaderArgs;
     app.add_option("--boot-loader", bootLoaderArgs.capable, "SLOT the panel has a boot loader (0x03 enters it)")->take_all();
@@ -177,6 +185,12 @@ int main(int argc, char** argv)
     config.engineIPAddress = engineIp;
     config.engineComPort = engineCom;
     config.writeSimLog = !noLog;
+    if (hostBoardCom != 0) {
+        HostBoardConfig board;
+        board.comPort = hostBoardCom;
+        board.firmware = uint8_t(hostFirmware);
+        config.hostBoard = board;
+    }
     if (noDefaultPanels) config.panels.clear();
     for (const auto& arg : panelArgs) {
         PanelConfig p = parsePanel(arg);
@@ -259,6 +273,9 @@ int main(int argc, char** argv)
     for (const auto& c : config.cards)
         std::cerr << "card slot " << c.slot << " type " << int(c.type) << " version " << int(c.version)
                   << " on " << console.cardAddress() << ":" << (kCardBasePort + c.slot) << "\n";
+    if (HostBoard* board = console.hostBoard())
+        std::cerr << "host board COM" << board->comNumber() << " firmware " << int(board->firmware()) << " on "
+                  << board->devicePath() << ", boot loader on " << board->dfuSocketPath() << "\n";
     std::cout << "ready" << std::endl;
 
     int sig = 0;

@@ -1,4 +1,5 @@
 #include "surface_panel.h"
+#include "pseudo_terminal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -43,23 +44,9 @@ int SurfacePanel::comNumber() const
 void SurfacePanel::start()
 {
     if (running()) return;
-    char name[256] = {};
-    if (::openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
-        throw std::system_error(errno, std::generic_category(), "openpty");
-    // The sim keeps its own handle on the slave side: the line then stays up
-    // while the program closes and reopens its port, as a real cable does.
-    // Raw mode, so that nothing is echoed or translated before the program
-    // sets its own line settings.
-    termios tio{};
-    if (::tcgetattr(slave_, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetispeed(&tio, B115200);
-        ::cfsetospeed(&tio, B115200);
-        ::tcsetattr(slave_, TCSANOW, &tio);
-    }
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    const PseudoTerminal line = openRawPseudoTerminal();
+    master_ = line.master;
+    slave_ = line.slave;
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake_ < 0) {
         int err = errno;
@@ -69,7 +56,7 @@ void SurfacePanel::start()
     }
     {
         std::lock_guard lock(mutex_);
-        path_ = name;
+        path_ = line.path;
     }
     thread_ = std::thread([this] { run(); });
 }

@@ -145,6 +145,10 @@ VirtualConsole::VirtualConsole(ConsoleConfig config) : config_(std::move(config)
         cards_.push_back(std::make_unique<VirtualCard>(
             cc, cardAddress_, [this, prefix](const std::string& text) { log(prefix + text); }));
     }
+    if (config_.hostBoard) {
+        config_.engineComPort = config_.hostBoard->comPort;
+        hostBoard_ = std::make_unique<HostBoard>(*config_.hostBoard, [this](const std::string& text) { log(text); });
+    }
 }
 
 VirtualCard* VirtualConsole::card(int slot)
@@ -193,9 +197,11 @@ void VirtualConsole::start()
     try {
         for (auto& p : panels_) p->start();
         for (auto& c : cards_) c->start();
+        if (hostBoard_) hostBoard_->start();
     } catch (...) {
         for (auto& p : panels_) p->stop();
         for (auto& c : cards_) c->stop();
+        if (hostBoard_) hostBoard_->stop();
         throw;
     }
     running_ = true;
@@ -219,6 +225,7 @@ void VirtualConsole::stop()
 {
     for (auto& p : panels_) p->stop();
     for (auto& c : cards_) c->stop();
+    if (hostBoard_) hostBoard_->stop();
     running_ = false;
 }
 
@@ -236,6 +243,11 @@ bool VirtualConsole::writeSerialIni(const std::filesystem::path& dir)
     for (const auto& p : panels_) {
         const std::string path = p->devicePath();
         if (!path.empty()) paths.push_back("COM" + std::to_string(p->comNumber()) + "=" + path);
+    }
+    // The host board's line, and the socket its USB boot loader answers on.
+    if (hostBoard_ && !hostBoard_->devicePath().empty()) {
+        paths.push_back("COM" + std::to_string(hostBoard_->comNumber()) + "=" + hostBoard_->devicePath());
+        paths.push_back("DFU=" + hostBoard_->dfuSocketPath());
     }
     if (!paths.empty()) {
         lines.push_back("");
@@ -276,7 +288,10 @@ bool VirtualConsole::writeFolder(const std::filesystem::path& dir)
         {"SP6e.bit", bitFileImage("sp6_engine", v.engineFpgaDate, 64 * 1024, 0x5e6e), &v.engineFpgaDate},
         {"FX1.bin", markerImage(48 * 1024, {}, "FX1 effects", 0xf1f1), &v.effectsDate},
         // Engine host board.
-        {"CorvaneTiva.dfu", markerImage(40 * 1024, {v.hostFirmware}, "Corvane host interface", 0xc0de), nullptr},
+        {"CorvaneTiva.dfu",
+         dfuFileImage(markerImage(40 * 1024, {v.hostFirmware}, "Corvane host interface", 0xc0de),
+                      DfuDeviceConfig{}.appStart, 0x1CBE, 0x00FF),
+         nullptr},
         {"Corvane_Interface_FPGA.bit", bitFileImage("corvane_interface", v.hostFpgaDate, 48 * 1024, 0xcf9a), nullptr},
         {"xmos.bin", markerImage(32 * 1024, {}, "USB audio", 0x0a0d), nullptr},
         // Surface.

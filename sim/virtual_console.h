@@ -5,6 +5,7 @@
 // integration tests.
 
 #include "card_server.h"
+#include "host_board.h"
 #include "panel_protocol.h"
 #include "surface_panel.h"
 #include "update_files.h"
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,8 @@ struct ConsoleConfig {
     bool writeRacks = true;             // write the "Racks" sub-folder
     bool writeSimLog = true;            // "Sim.log" in the folder: what each panel received
     std::vector<CardConfig> cards = defaultCards(); // interface cards in the engine's slots
+    // The engine host board; its port becomes "EngineComPort" of the settings file.
+    std::optional<HostBoardConfig> hostBoard;
 
     // The KR60 surface: slot 1 type 64 version 7, slot 2 type 65 version 7,
     // slot 3 type 150 (local I/O, microcontroller variant) version 120 with FPGA
@@ -95,6 +99,8 @@ public:
     const std::vector<std::unique_ptr<SurfacePanel>>& panels() const { return panels_; }
     // The path the program opens for a slot; empty when not serving.
     std::string devicePath(int slot) const;
+    // The host board, or null when the console has none.
+    HostBoard* hostBoard() { return hostBoard_.get(); }
 
     // The interface card in an engine slot (0 or 1), or null.
     VirtualCard* card(int slot);
@@ -111,6 +117,7 @@ private:
     std::vector<std::unique_ptr<SurfacePanel>> panels_;
     std::string cardAddress_;
     std::vector<std::unique_ptr<VirtualCard>> cards_;
+    std::unique_ptr<HostBoard> hostBoard_;
     std::filesystem::path folder_;
     std::mutex logMutex_;
     std::string lastError_;
