@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 
 namespace ravelin::sim {
@@ -113,6 +114,21 @@ VirtualConsole::~VirtualConsole()
     stop();
 }
 
+bool VirtualConsole::bindEngine()
+{
+    if (!config_.engine) return true;
+    if (!engine_) {
+        // A programmed download reports the date of the file it came from.
+        VirtualEngineConfig ec = config_.engineConfig;
+        ec.newCodeDates = {{2, config_.files.engineHostDate}, {3, config_.files.effectsDate},
+                           {5, config_.files.engineFpgaDate}};
+        engine_ = std::make_unique<VirtualEngine>(ec);
+    }
+    if (engine_->address().empty() && !engine_->bindLoopback()) return false;
+    config_.engineIPAddress = engine_->address();
+    return true;
+}
+
 SurfacePanel* VirtualConsole::panel(int slot)
 {
     for (auto& p : panels_)
@@ -144,8 +160,10 @@ bool VirtualConsole::fail(const std::string& text)
 void VirtualConsole::start()
 {
     if (running_) return;
+    if (!bindEngine()) throw std::runtime_error("no loopback address free for the engine port");
     try {
         for (auto& p : panels_) p->start();
+        if (engine_) engine_->start();
     } catch (...) {
         for (auto& p : panels_) p->stop();
         throw;
@@ -167,6 +185,7 @@ void VirtualConsole::start()
 void VirtualConsole::stop()
 {
     for (auto& p : panels_) p->stop();
+    if (engine_) engine_->stop();
     running_ = false;
 }
 
@@ -201,6 +220,7 @@ bool VirtualConsole::writeFolder(const std::filesystem::path& dir)
     if (!ec && config_.writeRacks) std::filesystem::create_directories(dir / "Racks", ec);
     if (ec) return fail("cannot create " + dir.string() + ": " + ec.message());
 
+    if (!bindEngine()) return fail("no loopback address free for the engine port");
     const FileVersions& v = config_.files;
     const std::string& model = config_.model;
 

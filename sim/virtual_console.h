@@ -7,6 +7,7 @@
 #include "panel_protocol.h"
 #include "surface_panel.h"
 #include "update_files.h"
+#include "virtual_engine.h"
 
 #include <filesystem>
 #include <memory>
@@ -48,6 +49,10 @@ struct ConsoleConfig {
     int engineComPort = 0;              // settings file; 0 = no host board link
     bool writeRacks = true;             // write the "Racks" sub-folder
     bool writeSimLog = true;            // "Sim.log" in the folder: what each panel received
+    // The audio engine on port 52000 of a loopback address of its own, which
+    // then goes into the settings file as EngineIPAddress.
+    bool engine = false;
+    VirtualEngineConfig engineConfig;
 
     // The KR60 surface: slot 1 type 64 version 7, slot 2 type 65 version 7,
     // slot 3 type 150 (local I/O, microcontroller variant) version 120 with FPGA
@@ -90,6 +95,11 @@ public:
     const std::vector<std::unique_ptr<SurfacePanel>>& panels() const { return panels_; }
     // The path the program opens for a slot; empty when not serving.
     std::string devicePath(int slot) const;
+    // The engine (null without one) and its address, on which the interface
+    // cards also listen (ports 52001, 52002). The address is chosen by
+    // writeFolder() or start(), whichever comes first.
+    VirtualEngine* engine() { return engine_.get(); }
+    std::string engineAddress() const { return engine_ ? engine_->address() : std::string(); }
 
 private:
     void log(const std::string& text);
@@ -97,6 +107,8 @@ private:
 
     ConsoleConfig config_;
     std::vector<std::unique_ptr<SurfacePanel>> panels_;
+    std::unique_ptr<VirtualEngine> engine_;
+    bool bindEngine();
     std::filesystem::path folder_;
     std::mutex logMutex_;
     std::string lastError_;
