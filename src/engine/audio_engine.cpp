@@ -178,17 +178,21 @@ void AudioEngine::ProcessReceivedEngineMessage(tEngineMessage& m) {
 }
 
 void AudioEngine::ResendEngineMessages(uint16_t first, uint16_t last) {
-    auto resend = [this](int s) {
-        const tSentMessage e = SentHistory[size_t(s)];
-        if (e.WordCount == kStandardWordCount) SendEngineLong(e.Header, e.Data32);
+    // The range is read before anything goes out again: the re-sent messages
+    // take new numbers, whose entries may lie inside the range.
+    std::vector<tSentMessage> again;
+    auto take = [&](int s) {
+        const tSentMessage& e = SentHistory[size_t(s)];
+        if (e.WordCount == kStandardWordCount) again.push_back(e);
     };
     if (first == 0) first = 1;
     if (last >= first) {
-        for (int s = first; s <= last; ++s) resend(s);
+        for (int s = first; s <= last; ++s) take(s);
     } else {
-        for (int s = first; s <= 65535; ++s) resend(s);
-        for (int s = 1; s <= last; ++s) resend(s);
+        for (int s = first; s <= 65535; ++s) take(s);
+        for (int s = 1; s <= last; ++s) take(s);
     }
+    for (const tSentMessage& e : again) SendEngineLong(e.Header, e.Data32);
 }
 
 void AudioEngine::WaitForEngineReply(tEngineHeader header, int timeoutMs, std::function<void(bool)> done) {
