@@ -5,6 +5,8 @@
 namespace ravelin::engine {
 
 int RackIndexForPort(const RackTable& t, uint8_t port) {
+    // Port 0 is "no rack": empty records hold it too and must not be claimed.
+    if (port == 0) return 0;
     for (int i = 1; i <= 48; ++i)
         if (t.Port(i) == port) return i;
     int n;
