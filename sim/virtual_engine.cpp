@@ -15,6 +15,12 @@ namespace ravelin::sim {
 
 namespace {
 
+int64_t nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 int64_t nowMs()
 {
     using namespace std::chrono;
@@ -193,17 +199,20 @@ void VirtualEngine::run()
     bool listening = config_.refuseMs <= 0;
     uint8_t buf[8192];
     while (!stop_) {
-        int timeout = -1;
+        // Answers are delayed to the microsecond, so that a delay stands for
+        // a link's round trip and not for the rounding of a timer.
+        int64_t timeoutUs = -1;
         {
             std::lock_guard<std::mutex> g(lock_);
-            if (!pending_.empty()) timeout = int(std::max<int64_t>(0, pending_.front().due - nowMs()));
+            if (!pending_.empty()) timeoutUs = std::max<int64_t>(0, pending_.front().due - nowUs());
         }
         if (!listening) {
-            int left = int(std::max<int64_t>(0, startedAt_ + config_.refuseMs - nowMs()));
-            timeout = timeout < 0 ? left : std::min(timeout, left);
+            int64_t left = std::max<int64_t>(0, (startedAt_ + config_.refuseMs - nowMs()) * 1000);
+            timeoutUs = timeoutUs < 0 ? left : std::min(timeoutUs, left);
         }
         pollfd fds[3] = {{wake_[0], POLLIN, 0}, {listening ? listenFd_ : -1, POLLIN, 0}, {clientFd_, POLLIN, 0}};
-        int r = ::poll(fds, 3, timeout);
+        timespec ts{timeoutUs / 1000000, long(timeoutUs % 1000000) * 1000};
+        int r = ::ppoll(fds, 3, timeoutUs < 0 ? nullptr : &ts, nullptr);
         if (r < 0 && errno != EINTR) break;
         if (fds[0].revents) {
             char c[64];
@@ -308,7 +317,7 @@ void VirtualEngine::reply(uint8_t status, uint32_t header, const std::vector<uin
     uint16_t sum = 0;
     for (size_t k = 0; k < wc; ++k) sum = uint16_t(sum + w[k]);
     w[wc] = sum;
-    Pending p{nowMs() + config_.replyDelayMs, {}};
+    Pending p{nowUs() + int64_t(config_.replyDelayMs) * 1000, {}};
     for (uint16_t x : w) {
         p.bytes.push_back(uint8_t(x));
         p.bytes.push_back(uint8_t(x >> 8));
@@ -326,7 +335,7 @@ void VirtualEngine::flushDue()
 void VirtualEngine::flushDueLocked()
 {
     std::vector<uint8_t> out;
-    const int64_t now = nowMs();
+    const int64_t now = nowUs();
     size_t k = 0;
     for (; k < pending_.size() && pending_[k].due <= now; ++k)
         out.insert(out.end(), pending_[k].bytes.begin(), pending_[k].bytes.end());

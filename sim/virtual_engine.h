@@ -97,7 +97,7 @@ public:
 private:
     struct Rack;
     struct Pending {
-        int64_t due;
+        int64_t due;  // microseconds
         std::vector<uint8_t> bytes;
     };
     void run();

@@ -34,13 +34,17 @@ protected:
             auto m = Sent();
             if (m.empty()) return packets;
             for (auto& x : m) {
-                if (x.Header().IDlo() != idPacket) return packets;
+                if (x.Header().IDlo() != idPacket) {
+                    after = x;
+                    return packets;
+                }
                 packets.push_back(x);
             }
             Reply(status, m.back().Header(), {});
         }
     }
     std::filesystem::path dir;
+    tEngineMessage after;  // what came after the packets
 };
 
 TEST_F(Downloads, EngineFileGoesOutInPacketsThenItsChecksumThenFlash) {
@@ -61,14 +65,7 @@ TEST_F(Downloads, EngineFileGoesOutInPacketsThenItsChecksumThenFlash) {
     }
     EXPECT_EQ(packets[3].WordCount(), 121);
     EXPECT_EQ(control.packets, 4);
-    uint16_t sum = 0;
-    {
-        std::ifstream f(dir / "SP6v.bin", std::ios::binary);
-        std::vector<uint8_t> b((std::istreambuf_iterator<char>(f)), {});
-        for (size_t i = 0; i < b.size(); i += 2) sum = uint16_t(sum + (b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0)));
-    }
-    m = Sent();
-    ASSERT_EQ(m.size(), 0u);  // the end went out with the last answer
+    EXPECT_EQ(after.Header(), 0x0005u);  // the last answer brought the end of the download
 }
 
 TEST_F(Downloads, OddFileEndsWithAPaddedPacketAndTheWholeFileChecksum) {
@@ -79,14 +76,7 @@ TEST_F(Downloads, OddFileEndsWithAPaddedPacketAndTheWholeFileChecksum) {
     auto m = Sent();
     ASSERT_EQ(m.size(), 1u);
     Reply(stAckOK, m[0].Header());
-    // The short packet: one byte, one zero byte, queued as four 32-bit values.
-    connection->sent.clear();
-    m.clear();
-    auto before = connection->sent.size();
-    (void)before;
-    // Nothing left: the reply to packet 1 brings the end of the download.
-    m = Parse(connection->sent);
-    ASSERT_TRUE(m.empty());
+    Sent();
     Reply(stAckOK, 0x00010004);
     m = Sent();
     ASSERT_EQ(m.size(), 1u);
@@ -331,10 +321,8 @@ TEST_F(RackDownloads, SilentFlashEndsInsteadOfWaitingForever) {
     std::vector<uint8_t> check = Le32(2);
     check.insert(check.end(), {uint8_t(d->RackChecksum), uint8_t(d->RackChecksum >> 8), 1, 0});
     Reply(0, 0x002A0BCA, check);
-    const int rearms = control.rearms;
     loop.advance(1000 * (RackDownload::kMaxFlashBars + 10));
     EXPECT_EQ(int(control.messages.back().size()), 20 + RackDownload::kMaxFlashBars);
-    (void)rearms;
 }
 
 } // namespace
