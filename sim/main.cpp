@@ -175,6 +175,28 @@ int main(int argc, char** argv)
                    "SLOT:PACKET:CODE the local I/O unit answers FPGA packet PACKET (from 0, or erase) with error CODE")
         ->take_all();
     app.add_option("--fpga-silent", bootLoaderArgs.fpgaSilent, "SLOT the local I/O unit never answers the FPGA update")->take_all();
+
+    bool engine = false, refuseDownload = false;
+    VirtualEngineConfig ec;
+    std::vector<std::string> rackArgs, rackFaultArgs;
+    app.add_flag("--engine", engine,
+                 "Serve the audio engine on port 52000 of a loopback address of its own (written as\n"
+                 "EngineIPAddress; replaces --engine-ip)");
+    app.add_option("--engine-refuse", ec.refuseMs, "MS the engine refuses connections for MS after start");
+    app.add_option("--engine-drop", ec.dropAfterMessages, "N the engine drops the first connection after N messages");
+    app.add_option("--engine-silent-packet", ec.silentPacket, "N packet N of a download gets no answer (once)");
+    app.add_option("--engine-send-again", ec.sendAgainPacket, "N packet N is answered \"send again\"");
+    app.add_option("--engine-send-again-times", ec.sendAgainTimes, "TIMES how often (default 1)");
+    app.add_option("--engine-checksum-error", ec.checksumErrorPacket, "N packet N is answered \"checksum error\" (once)");
+    app.add_option("--engine-flash-error", ec.flashError, "CODE 9..17 the flash programming fails with CODE")
+        ->check(CLI::Range(9, 17));
+    app.add_flag("--engine-refuse-download", refuseDownload, "The engine refuses every engine code download");
+    app.add_option("--engine-delay", ec.replyDelayMs, "MS every engine answer leaves MS later");
+    app.add_option("--rack", rackArgs, "PORT:TYPE[:KIND] a rack on an engine port (default one rack, 42:1:0)")
+        ->take_all();
+    app.add_option("--rack-fault", rackFaultArgs,
+                   "PORT:refuse-start:N | PORT:refuse-packet:PACKET:TIMES | PORT:wrong-check | PORT:flash:CODE")
+        ->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);
@@ -236,6 +258,43 @@ int main(int argc, char** argv)
         cardOnSlot(config, slot, "--card-drop")->dropAfterPolls = polls;
     }
     if (const std::string error = applyBootLoaderOptions(bootLoaderArgs, config); !error.empty()) usageError(error);
+    config.engine = engine;
+    ec.refuseDownload = refuseDownload;
+    if (!rackArgs.empty()) ec.racks.clear();
+    for (const auto& arg : rackArgs) {
+        const auto f = splitFields(arg, ':');
+        int port, type, kind = 0;
+        if (f.size() < 2 || f.size() > 3 || !toInt(f[0], 1, 255, port) || !toInt(f[1], 0, 65535, type) ||
+            (f.size() == 3 && !toInt(f[2], 0, 255, kind)))
+            usageError("--rack " + arg + ": expected PORT:TYPE[:KIND]");
+        VirtualRackConfig r;
+        r.port = port;
+        r.rackType = uint16_t(type);
+        r.kind = uint8_t(kind);
+        ec.racks.push_back(r);
+    }
+    for (const auto& arg : rackFaultArgs) {
+        const auto f = splitFields(arg, ':');
+        int port, a = 0, b = 0;
+        VirtualRackConfig* r = nullptr;
+        if (f.size() >= 2 && toInt(f[0], 1, 255, port))
+            for (auto& x : ec.racks)
+                if (x.port == port) r = &x;
+        if (!r) usageError("--rack-fault " + arg + ": no rack on that port");
+        if (f[1] == "refuse-start" && f.size() == 3 && toInt(f[2], 0, 1000, a)) {
+            r->refuseStart = a;
+        } else if (f[1] == "refuse-packet" && f.size() == 4 && toInt(f[2], 0, 1000000, a) && toInt(f[3], 0, 1000, b)) {
+            r->refusePacket = a;
+            r->refusePacketTimes = b;
+        } else if (f[1] == "wrong-check" && f.size() == 2) {
+            r->wrongCheck = true;
+        } else if (f[1] == "flash" && f.size() == 3 && toInt(f[2], 0, 255, a)) {
+            r->flashResult = uint32_t(a);
+        } else {
+            usageError("--rack-fault " + arg + ": unknown fault");
+        }
+    }
+    config.engineConfig = ec;
 
     VirtualConsole console(config);
     if (writeOnly) {
@@ -276,6 +335,8 @@ int main(int argc, char** argv)
     if (HostBoard* board = console.hostBoard())
         std::cerr << "host board COM" << board->comNumber() << " firmware " << int(board->firmware()) << " on "
                   << board->devicePath() << ", boot loader on " << board->dfuSocketPath() << "\n";
+    if (console.engine())
+        std::cerr << "engine on " << console.engineAddress() << ":" << kEngineTcpPort << "\n";
     std::cout << "ready" << std::endl;
 
     int sig = 0;

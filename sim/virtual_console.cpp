@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 #include <unistd.h>
 
@@ -139,6 +140,8 @@ VirtualConsole::VirtualConsole(ConsoleConfig config) : config_(std::move(config)
         panels_.push_back(std::make_unique<SurfacePanel>(
             pc, [this, prefix](const std::string& text) { log(prefix + text); }));
     }
+    // The cards listen on the engine's address; the engine takes one of its own now.
+    if (!bindEngine()) throw std::runtime_error("no loopback address free for the engine port");
     cardAddress_ = config_.engineIPAddress.empty() ? ownLoopbackAddress() : config_.engineIPAddress;
     for (const auto& cc : config_.cards) {
         const std::string prefix = "card slot " + std::to_string(cc.slot) + ": ";
@@ -161,6 +164,21 @@ VirtualCard* VirtualConsole::card(int slot)
 VirtualConsole::~VirtualConsole()
 {
     stop();
+}
+
+bool VirtualConsole::bindEngine()
+{
+    if (!config_.engine) return true;
+    if (!engine_) {
+        // A programmed download reports the date of the file it came from.
+        VirtualEngineConfig ec = config_.engineConfig;
+        ec.newCodeDates = {{2, config_.files.engineHostDate}, {3, config_.files.effectsDate},
+                           {5, config_.files.engineFpgaDate}};
+        engine_ = std::make_unique<VirtualEngine>(ec);
+    }
+    if (engine_->address().empty() && !engine_->bindLoopback()) return false;
+    config_.engineIPAddress = engine_->address();
+    return true;
 }
 
 SurfacePanel* VirtualConsole::panel(int slot)
@@ -194,10 +212,12 @@ bool VirtualConsole::fail(const std::string& text)
 void VirtualConsole::start()
 {
     if (running_) return;
+    if (!bindEngine()) throw std::runtime_error("no loopback address free for the engine port");
     try {
         for (auto& p : panels_) p->start();
         for (auto& c : cards_) c->start();
         if (hostBoard_) hostBoard_->start();
+        if (engine_) engine_->start();
     } catch (...) {
         for (auto& p : panels_) p->stop();
         for (auto& c : cards_) c->stop();
@@ -226,6 +246,7 @@ void VirtualConsole::stop()
     for (auto& p : panels_) p->stop();
     for (auto& c : cards_) c->stop();
     if (hostBoard_) hostBoard_->stop();
+    if (engine_) engine_->stop();
     running_ = false;
 }
 
@@ -265,6 +286,7 @@ bool VirtualConsole::writeFolder(const std::filesystem::path& dir)
     if (!ec && config_.writeRacks) std::filesystem::create_directories(dir / "Racks", ec);
     if (ec) return fail("cannot create " + dir.string() + ": " + ec.message());
 
+    if (!bindEngine()) return fail("no loopback address free for the engine port");
     const FileVersions& v = config_.files;
     const std::string& model = config_.model;
 

@@ -9,6 +9,7 @@
 #include "panel_protocol.h"
 #include "surface_panel.h"
 #include "update_files.h"
+#include "virtual_engine.h"
 
 #include <filesystem>
 #include <memory>
@@ -54,6 +55,10 @@ struct ConsoleConfig {
     std::vector<CardConfig> cards = defaultCards(); // interface cards in the engine's slots
     // The engine host board; its port becomes "EngineComPort" of the settings file.
     std::optional<HostBoardConfig> hostBoard;
+    // The audio engine on port 52000 of a loopback address of its own, which
+    // then goes into the settings file as EngineIPAddress.
+    bool engine = false;
+    VirtualEngineConfig engineConfig;
 
     // The KR60 surface: slot 1 type 64 version 7, slot 2 type 65 version 7,
     // slot 3 type 150 (local I/O, microcontroller variant) version 120 with FPGA
@@ -108,6 +113,11 @@ public:
     // else a loopback address of this console's own, so that consoles on one
     // machine never share the cards' fixed ports.
     const std::string& cardAddress() const { return cardAddress_; }
+    // The engine (null without one) and its address, on which the interface
+    // cards also listen (ports 52001, 52002). The address is chosen by
+    // writeFolder() or start(), whichever comes first.
+    VirtualEngine* engine() { return engine_.get(); }
+    std::string engineAddress() const { return engine_ ? engine_->address() : std::string(); }
 
 private:
     void log(const std::string& text);
@@ -118,6 +128,8 @@ private:
     std::string cardAddress_;
     std::vector<std::unique_ptr<VirtualCard>> cards_;
     std::unique_ptr<HostBoard> hostBoard_;
+    std::unique_ptr<VirtualEngine> engine_;
+    bool bindEngine();
     std::filesystem::path folder_;
     std::mutex logMutex_;
     std::string lastError_;
