@@ -105,12 +105,28 @@ void TMainForm::SetConsolePanelTypes() {
     for (int p = 0; p < 6; ++p) surface_->SetPanelType(p, static_cast<int16_t>(types[p]));
 }
 
-void TMainForm::OpenHardware() {
-    if (globals_.EngineComPort != 0 && services_.newHost) host_ = services_.newHost(globals_.EngineComPort);
+void TMainForm::OpenEngineLinks() {
+    if (globals_.EngineComPort != 0 && services_.newHost) {
+        // The link's errors come every second on a dead port: they show on the
+        // message line without counting as progress of a running update.
+        host::HostServices hs{services_.openComPort, [this](const std::string& t) { SetMessagePanel(" " + t); },
+                              [this](const std::string& t) { log_->WriteLog(t); }};
+        host_ = services_.newHost(globals_.EngineComPort, globals_.ConsoleName, std::move(hs));
+    }
     if (!globals_.EngineIPAddress.empty()) engine_->OpenEngineLinks(globals_.EngineIPAddress);
     engine_->ResetEngineLinkState();
     if (!globals_.EngineIPAddress.empty() && services_.newOstraSlot)
         for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i);
+}
+
+void TMainForm::CloseEngineLinks() {
+    engine_->CloseEngineLinks();
+    host_.reset();
+    for (auto& s : ostra_) s.reset();
+}
+
+void TMainForm::OpenHardware() {
+    OpenEngineLinks();
     surface_->Start_ISAS(true);
     engine_->InitialiseEngineComms();
     engine_->SendStartupRequests();
@@ -120,9 +136,7 @@ void TMainForm::OpenHardware() {
 void TMainForm::CloseHardware() {
     surface_->CloseSurfaceLink();
     engine_->SendSystemMessage(22, 0);
-    engine_->CloseEngineLinks();
-    host_.reset();
-    for (auto& s : ostra_) s.reset();
+    CloseEngineLinks();
     hardwareOpen_ = false;
 }
 

@@ -14,6 +14,7 @@
 #include "engine/rack_table.h"
 #include "host/corvane_host.h"
 #include "platform/clock.h"
+#include "platform/dfu_library.h"
 #include "platform/event_loop.h"
 #include "platform/timer_thread.h"
 #include "platform/update_control.h"
@@ -68,7 +69,14 @@ struct MainFormServices {
     std::function<platform::LocalDateTime()> now;
     // The links of later parts of the console; null ones stay closed.
     std::function<std::unique_ptr<engine::EngineLink>()> newEngineLink;
-    std::function<std::unique_ptr<host::CorvaneHost>(int comPort)> newHost;
+    // The host board on port `comPort`, named after the console model ("" when
+    // none was found); `services` carry the main window's port opener, its
+    // message line (a raw write that is no progress) and its log.
+    std::function<std::unique_ptr<host::CorvaneHost>(int comPort, const std::string& consoleName,
+                                                     host::HostServices services)>
+        newHost;
+    // The USB DFU library, made on first use and kept; null: none.
+    std::function<platform::DfuLibrary*()> dfuLibrary;
     std::function<std::unique_ptr<cards::tOstraSlot>(int slot)> newOstraSlot;
 };
 
@@ -185,6 +193,12 @@ private:
     void ReleaseEndedUpdate();
     void OpenHardware();
     void CloseHardware();
+    // The links to the engine: the host board, the engine link and the card
+    // slots. The host updates close and reopen them.
+    void OpenEngineLinks();
+    void CloseEngineLinks();
+    // The update paths of the host rows (5, 6 and 7); null when no host link exists.
+    std::unique_ptr<platform::RunningUpdate> NewHostUpdate(int row);
     void SetConsolePanelTypes();
     void Changed();
     std::string SurfaceFileNameOfType(int port, int type);

@@ -1,6 +1,11 @@
 #include "app/system_services.h"
 
+#include <memory>
+
+#include "host/corvane_host.h"
 #include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/ini.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
 
@@ -18,6 +23,20 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
     s.clock = &platform::systemClock();
     s.newTimerThread = platform::newSystemTimerThread;
     s.openComPort = surface::OpenComPort;
+    s.newHost = [](int com, const std::string& consoleName, host::HostServices hs) -> std::unique_ptr<host::CorvaneHost> {
+        return host::OpenCorvaneHost(uint32_t(com), consoleName, std::move(hs));
+    };
+    // One library for the whole run: the virtual console's boot loader when
+    // Serial.ini names its socket, the machine's USB otherwise.
+    auto library = std::make_shared<std::unique_ptr<platform::DfuLibrary>>();
+    s.dfuLibrary = [library, &loop, programFolder]() -> platform::DfuLibrary* {
+        if (!*library) {
+            platform::IniFile ini(platform::files::join(programFolder, "Serial.ini"));
+            std::string why;
+            *library = platform::OpenDfuLibrary(ini.readString("DevicePaths", "DFU", ""), loop, why);
+        }
+        return library->get();
+    };
     return s;
 }
 

@@ -186,11 +186,7 @@ void TMainForm::StartUpdate(int nRow) {
         static const int kTypes[4] = {0, 2, 5, 3};
         engine_->Start_EngineDownload(file, kTypes[nRow]);
     } else if (nRow >= 5 && nRow <= 7) {
-        if (host_) {
-            if (nRow == 5) host_->Start_HostDFU();
-            else if (nRow == 6) host_->Start_HostUpdateFPGA();
-            else host_->Start_HostUpdateUSBAudio();
-        }
+        running_ = NewHostUpdate(nRow);
     } else if (nRow >= 8 && nRow <= 12) {
         const int port = nRow - 8;
         // Panels whose microcontroller has a boot loader are updated through

@@ -15,17 +15,28 @@
 // worker only moves bytes.
 namespace ravelin::host {
 
-// The host board as the inventory sees it: the versions it reports over its
-// serial link. There is no host object while no link is open.
+// A whole received message (header first) for the running file update.
+using tCorvaneFileUpdateReceiver = std::function<void(const std::string& message)>;
+
+// The host board as the rest of the program sees it: the versions it reports
+// over its serial link, and the sends the updates make. There is no host
+// object while no link is open.
 class CorvaneHost {
 public:
     virtual ~CorvaneHost() = default;
-    uint8_t FirmwareVersion = 0;   // 0: not reported
-    std::string FPGAVersion;       // a date text once reported
+    std::string HostName = "Corvane";  // prefix of log lines; chooses the FPGA file
+    uint8_t FirmwareVersion = 0;       // 0: not reported
+    std::string FPGAVersion;           // a date text once reported
+    // The poll and then everything received: the 10 ms service step.
     virtual void Service() {}
-    virtual void Start_HostDFU() {}
-    virtual void Start_HostUpdateFPGA() {}
-    virtual void Start_HostUpdateUSBAudio() {}
+    // message: the header, then the data.
+    virtual void SendMessage(const std::string& message) {}
+    // The running host FPGA or USB-audio file update takes the replies with
+    // its header (39, 40); none is set while no such update runs.
+    virtual void SetFileUpdateReceiver(tCorvaneFileUpdateReceiver receiver) {}
+    virtual void Restart() {}
+    virtual void Boot() {}
+    virtual void ResetEngine() {}
 };
 
 // What the host link needs from the rest of the program.
@@ -40,9 +51,6 @@ struct HostServices {
 
 using tCorvaneSampleRateEvent = std::function<void(tCorvanePort port, uint32_t sampleRate)>;
 using tCorvaneEngineUpdateEvent = std::function<void(uint8_t updated)>;
-// A whole received message (header first) for the running file update.
-using tCorvaneFileUpdateReceiver = std::function<void(const std::string& message)>;
-
 class tCorvaneHost : public CorvaneHost {
 public:
     static constexpr int kPollServiceCalls = 100;  // service calls (10 ms each) per poll
@@ -66,18 +74,16 @@ public:
     void SendHeader(uint8_t header);
     void SendError(uint8_t error);
     void SendData(uint8_t header, const uint8_t* data, int dataLength);
-    // message: the header, then the data.
-    void SendMessage(const std::string& message);
+    void SendMessage(const std::string& message) override;
     // The next complete, valid message (header first), or "".
     std::string ReceiveMessage();
     void ServiceReceive();
     void ServiceAYT();
-    // The poll and then everything received: the 10 ms service step.
     void Service() override;
 
-    void ResetEngine() { SendHeader(kHostResetEngine); }
-    void Boot() { SendHeader(kHostBoot); }
-    void Restart() { SendHeader(kHostRestart); }
+    void ResetEngine() override { SendHeader(kHostResetEngine); }
+    void Boot() override { SendHeader(kHostBoot); }
+    void Restart() override { SendHeader(kHostRestart); }
     void SetSyncSource(tCorvanePort aPort);
     void SetUDPorTCP(bool UseTCP);
     void SetDateTime(const platform::LocalDateTime& now);
@@ -85,16 +91,15 @@ public:
     // clears RecoveryStateRequested.
     void RequestRecoveryState();
 
-    // The running host FPGA or USB-audio file update takes the replies with
-    // its header (39, 40); none is set while no such update runs.
-    void SetFileUpdateReceiver(tCorvaneFileUpdateReceiver receiver) { fileUpdateReceiver_ = std::move(receiver); }
+    void SetFileUpdateReceiver(tCorvaneFileUpdateReceiver receiver) override {
+        fileUpdateReceiver_ = std::move(receiver);
+    }
 
     tCorvaneSampleRateEvent OnSampleRateChange;
     tCorvaneEngineUpdateEvent OnEngineResetComplete;
     tCorvaneEngineUpdateEvent OnEngineFPGAUpdateComplete;
     tCorvaneEngineUpdateEvent OnXMOSUpdateComplete;
 
-    std::string HostName;
     uint8_t DeviceID = 0;
     uint8_t Temperature = 0;
     uint32_t ComPortID = 0;

@@ -134,7 +134,8 @@ protected:
         s.openComPort = ports.opener();
         s.now = [] { return platform::LocalDateTime{2026, 12, 9, 14, 5, 7}; };
         s.newEngineLink = newEngineLink;
-        s.newHost = newHost;
+        if (newHost)
+            s.newHost = [f = newHost](int com, const std::string&, host::HostServices) { return f(com); };
         s.newOstraSlot = newOstraSlot;
         form = std::make_unique<TMainForm>(std::move(s), folder.string());
         form->FormCreate();
