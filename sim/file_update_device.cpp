@@ -2,19 +2,15 @@
 
 namespace ravelin::sim {
 
-namespace {
-
-std::vector<uint8_t> answer(uint8_t kind, uint8_t error, int value = -1)
+std::vector<uint8_t> FileUpdateDevice::answer(uint8_t kind, uint8_t error, int value) const
 {
-    std::vector<uint8_t> m{FileUpdateDevice::kType, kind, error};
+    std::vector<uint8_t> m{type_, kind, error};
     if (value >= 0) {
         m.push_back(uint8_t(value >> 8));
         m.push_back(uint8_t(value));
     }
     return m;
 }
-
-} // namespace
 
 std::vector<std::vector<uint8_t>> FileUpdateDevice::receive(const uint8_t* body, std::size_t size)
 {
@@ -30,10 +26,10 @@ std::vector<std::vector<uint8_t>> FileUpdateDevice::receive(const uint8_t* body,
         file_.clear();
         for (uint8_t pct : behaviour_.eraseSteps) {
             if (behaviour_.eraseError && pct >= 45) {
-                out.push_back({kType, 3, uint8_t(behaviour_.eraseError), pct, 0});
+                out.push_back({type_, 3, uint8_t(behaviour_.eraseError), pct, 0});
                 return out;
             }
-            out.push_back({kType, 3, 0, pct, 0});
+            out.push_back({type_, 3, 0, pct, 0});
         }
         out.push_back(answer(0, 0));
         break;

@@ -31,7 +31,10 @@ struct FileUpdateRecord {
 class FileUpdateDevice {
 public:
     static constexpr uint8_t kType = 0x0B;
-    explicit FileUpdateDevice(FileUpdateBehaviour behaviour = {}) : behaviour_(std::move(behaviour)) {}
+    // `type`: the message type the exchange travels under (the host board
+    // takes its two images under types of their own).
+    explicit FileUpdateDevice(FileUpdateBehaviour behaviour = {}, uint8_t type = kType)
+        : behaviour_(std::move(behaviour)), type_(type) {}
 
     // `body` is the message after its type byte.
     std::vector<std::vector<uint8_t>> receive(const uint8_t* body, std::size_t size);
@@ -39,7 +42,10 @@ public:
     const FileUpdateBehaviour& behaviour() const { return behaviour_; }
 
 private:
+    std::vector<uint8_t> answer(uint8_t kind, uint8_t error, int value = -1) const;
+
     FileUpdateBehaviour behaviour_;
+    uint8_t type_;
     FileUpdateRecord record_;
     std::vector<uint8_t> file_;
     int count_ = 0;

@@ -18,7 +18,8 @@ namespace {
 
 // Headers of the board's messages.
 enum : uint8_t {
-    AYT = 0, Restart = 1, Error = 2, Boot = 4, Status = 60, SampleRate = 61, ResetEngine = 62,
+    AYT = 0, Restart = 1, Error = 2, Boot = 4, UpdateHostFPGA = 39, UpdateUSBAudio = 40, Status = 60,
+    SampleRate = 61, ResetEngine = 62,
     UDPorTCP = 70, RecoveryState = 80,
 };
 constexpr uint8_t kChecksumError = 2;
@@ -41,11 +42,36 @@ int versionIn(const std::vector<uint8_t>& image)
     return it == image.end() || at >= image.size() ? -1 : image[at];
 }
 
+// The build date of a bit file: "yyyy/mm/dd" around the file's first "/".
+bool bitFileDate(const std::vector<uint8_t>& image, Date& date)
+{
+    auto slash = std::find(image.begin(), image.end(), uint8_t('/'));
+    const size_t at = size_t(slash - image.begin());
+    if (slash == image.end() || at < 4 || at + 6 > image.size()) return false;
+    auto number = [&](size_t from, size_t n, int& v) {
+        v = 0;
+        for (size_t i = from; i < from + n; ++i) {
+            if (image[i] < '0' || image[i] > '9') return false;
+            v = v * 10 + (image[i] - '0');
+        }
+        return true;
+    };
+    Date d;
+    if (!number(at - 4, 4, d.year) || !number(at + 1, 2, d.month) || image[at + 3] != '/' ||
+        !number(at + 4, 2, d.day))
+        return false;
+    date = d;
+    return true;
+}
+
 } // namespace
 
 HostBoard::HostBoard(HostBoardConfig config, LogFn log)
-    : config_(std::move(config)), log_(std::move(log)), firmware_(config_.firmware)
+    : config_(std::move(config)), log_(std::move(log)), firmware_(config_.firmware),
+      fpgaUpdate_(config_.fpgaUpdate, UpdateHostFPGA), usbAudioUpdate_(config_.usbAudioUpdate, UpdateUSBAudio),
+      fpgaDate_(config_.fpgaDate)
 {
+    record_.fpgaDate = fpgaDate_;
     dfuPath_ = config_.dfuSocketPath;
     if (dfuPath_.empty()) {
         std::string tmpl = "/tmp/ravelin-sim-XXXXXX";
@@ -209,8 +235,8 @@ void HostBoard::handle(const std::vector<uint8_t>& m)
     case Status: {
         ++record_.statusRequests;
         char date[16];
-        std::snprintf(date, sizeof date, "%02d/%02d/%04d", config_.fpgaDate.day % 100, config_.fpgaDate.month % 100,
-                      config_.fpgaDate.year % 10000);
+        std::snprintf(date, sizeof date, "%02d/%02d/%04d", fpgaDate_.day % 100, fpgaDate_.month % 100,
+                      fpgaDate_.year % 10000);
         // The date text goes out year first, then "/mm/", then the day.
         std::vector<uint8_t> d{config_.deviceId, firmware_};
         d.insert(d.end(), date + 6, date + 10);
@@ -225,8 +251,30 @@ void HostBoard::handle(const std::vector<uint8_t>& m)
     }
     case Restart:
         ++record_.restarts;
+        // A complete new FPGA image starts with the restart.
+        if (fpgaUpdate_.record().completed > fpgaImagesRun_) {
+            fpgaImagesRun_ = fpgaUpdate_.record().completed;
+            if (bitFileDate(fpgaUpdate_.record().file, fpgaDate_) && log_)
+                log_("host board: restarted into the new FPGA of " + dateText(fpgaDate_));
+            record_.fpgaDate = fpgaDate_;
+        }
         restartFor(config_.restartMs);
         break;
+    case UpdateHostFPGA:
+    case UpdateUSBAudio: {
+        FileUpdateDevice& device = m[0] == UpdateHostFPGA ? fpgaUpdate_ : usbAudioUpdate_;
+        for (const auto& reply : device.receive(m.data() + 1, m.size() - 1))
+            send(reply[0], std::vector<uint8_t>(reply.begin() + 1, reply.end()));
+        FileUpdateRecord& to = m[0] == UpdateHostFPGA ? record_.fpgaUpdate : record_.usbAudioUpdate;
+        const FileUpdateRecord& from = device.record();
+        // The image is copied only when a new one is complete.
+        if (to.completed != from.completed) to.file = from.file;
+        to.starts = from.starts;
+        to.packets = from.packets;
+        to.finishes = from.finishes;
+        to.completed = from.completed;
+        break;
+    }
     case ResetEngine: {
         ++record_.engineResets;
         const uint8_t running = engineReset_ ? engineReset_() : 1;

@@ -5,9 +5,12 @@
 // and the FPGA date text, sample-rate reports, Restart, ResetEngine and Boot,
 // which sends it into its USB boot loader (a DfuServer on a Unix socket)
 // until the boot loader is told to reset; it then runs the image it was
-// given and reports that image's version.
+// given and reports that image's version. It takes its FPGA image (type 39)
+// and the USB-audio processor's image (type 40) by the file-update exchange;
+// a new FPGA runs, and its date is reported, once the board has restarted.
 
 #include "dfu_server.h"
+#include "file_update_device.h"
 #include "update_files.h"
 
 #include <array>
@@ -33,6 +36,9 @@ struct HostBoardConfig {
     bool silent = false;                // answers nothing at all
     std::string dfuSocketPath;          // empty: a fresh path under the temporary folder
     DfuDeviceConfig dfu;
+    // The file updates of the FPGA and the USB-audio image, with their faults.
+    FileUpdateBehaviour fpgaUpdate{.enabled = true};
+    FileUpdateBehaviour usbAudioUpdate{.enabled = true};
 };
 
 struct HostBoardRecord {
@@ -43,6 +49,9 @@ struct HostBoardRecord {
     int boots = 0;
     int badFrames = 0;
     std::vector<std::vector<uint8_t>> messages;  // every frame's header and data, in order
+    FileUpdateRecord fpgaUpdate;                 // the images taken whole are kept here
+    FileUpdateRecord usbAudioUpdate;
+    Date fpgaDate;                               // the date the board reports now
 };
 
 class HostBoard {
@@ -95,6 +104,10 @@ private:
     std::chrono::steady_clock::time_point bootAt_{};  // the boot loader opens its socket then
     std::atomic<bool> stopping_{false};
     std::function<uint8_t()> engineReset_;
+    FileUpdateDevice fpgaUpdate_;
+    FileUpdateDevice usbAudioUpdate_;
+    int fpgaImagesRun_ = 0;  // completed FPGA images the board has restarted into
+    Date fpgaDate_;
     std::unique_ptr<DfuServer> dfu_;
     int master_ = -1, slave_ = -1, wake_ = -1;
     std::string path_;

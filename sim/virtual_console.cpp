@@ -151,6 +151,12 @@ VirtualConsole::VirtualConsole(ConsoleConfig config) : config_(std::move(config)
     if (config_.hostBoard) {
         config_.engineComPort = config_.hostBoard->comPort;
         hostBoard_ = std::make_unique<HostBoard>(*config_.hostBoard, [this](const std::string& text) { log(text); });
+        // ResetEngine reaches the engine, which numbers its messages afresh.
+        if (engine_)
+            hostBoard_->setEngineReset([engine = engine_.get()] {
+                engine->reset();
+                return uint8_t(1);
+            });
     }
 }
 

@@ -2,6 +2,7 @@
 // its pseudo-terminal, raw control transfers into its boot loader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +14,7 @@
 
 #include "dfu_device.h"
 #include "host_board.h"
+#include "update_files.h"
 
 using namespace ravelin::sim;
 using namespace std::chrono_literals;
@@ -70,6 +72,110 @@ TEST_F(BoardLine, BootOpensTheBootLoaderAndASilentLine) {
     EXPECT_TRUE(board.inBootLoader());
     write({0x02, 0x00, 0x02});
     EXPECT_TRUE(read(3, 200).empty()) << "the application is not running";
+}
+
+// One frame: the length of what follows, the header, the data, the sum.
+Bytes hostFrame(uint8_t header, const Bytes& data)
+{
+    Bytes f{uint8_t(data.size() + 2), header};
+    f.insert(f.end(), data.begin(), data.end());
+    uint8_t sum = 0;
+    for (uint8_t b : f) sum = uint8_t(sum + b);
+    f.push_back(sum);
+    return f;
+}
+
+// The FPGA image travels under type 39 and runs after Restart (the status then
+// carries its date); the USB-audio image under type 40 refuses a packet when
+// told to.
+struct BoardFileUpdate : BoardLine {
+    // Sends start, the packets and the finish of `image` under `type`; the
+    // answers come back in order, one frame each.
+    Bytes transfer(uint8_t type, const Bytes& image, int stopAfterError = 1)
+    {
+        const int count = int((image.size() + 127) / 128);
+        Bytes answers;
+        auto exchange = [&](const Bytes& data, size_t frames) {
+            write(hostFrame(type, data));
+            for (size_t i = 0; i < frames; ++i) {
+                Bytes head = read(1);
+                if (head.empty()) return false;
+                Bytes rest = read(head[0]);
+                answers.insert(answers.end(), rest.begin(), rest.end() - 1);
+                if (rest.size() >= 3 && rest[2] != 0 && --stopAfterError == 0) return false;
+            }
+            return true;
+        };
+        // Start: three erase reports, then the start acknowledged.
+        if (!exchange({0, uint8_t(count >> 8), uint8_t(count)}, 4)) return answers;
+        unsigned sum = 0;
+        for (int n = 0; n < count; ++n) {
+            Bytes d{1, uint8_t(n >> 8), uint8_t(n)};
+            for (size_t i = size_t(n) * 128; i < std::min(image.size(), size_t(n + 1) * 128); ++i) {
+                d.push_back(image[i]);
+                sum += image[i];
+            }
+            if (!exchange(d, 1)) return answers;
+        }
+        exchange({2, uint8_t(sum >> 8), uint8_t(sum)}, 1);
+        return answers;
+    }
+};
+
+TEST_F(BoardFileUpdate, FpgaImageIsKeptAndRunsAfterRestart)
+{
+    const Bytes image = bitFileImage("corvane_interface", Date{2022, 3, 8}, 700, 5);
+    const Bytes answers = transfer(39, image);
+    // The last answer: update finished, no error.
+    ASSERT_GE(answers.size(), 3u);
+    EXPECT_EQ(Bytes(answers.end() - 3, answers.end()), (Bytes{39, 2, 0}));
+    auto r = board.record();
+    EXPECT_EQ(r.fpgaUpdate.completed, 1);
+    EXPECT_EQ(r.fpgaUpdate.file, image);
+    EXPECT_EQ(r.fpgaDate, (Date{2021, 9, 1})) << "the new FPGA runs only after a restart";
+
+    write(hostFrame(1, {}));
+    ASSERT_TRUE(board.waitFor([](const HostBoardRecord& r) { return r.restarts == 1; }, 1s));
+    EXPECT_EQ(board.record().fpgaDate, (Date{2022, 3, 8}));
+}
+
+TEST(HostBoardFileUpdate, ADeviceErrorOnAPacketIsReported)
+{
+    HostBoardConfig c;
+    c.usbAudioUpdate.errorPacket = 2;
+    c.usbAudioUpdate.errorCode = 4;
+    c.restartMs = 0;
+    HostBoard board(c);
+    board.start();
+    int fd = ::open(board.devicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    // Start and packets 0 to 2 of a 400-byte image; packet 2 is refused with error 4.
+    auto send = [&](const Bytes& d) {
+        const Bytes f = hostFrame(40, d);
+        ASSERT_EQ(::write(fd, f.data(), f.size()), ssize_t(f.size()));
+    };
+    send({0, 0, 4});
+    for (int n = 0; n < 3; ++n) {
+        Bytes d{1, 0, uint8_t(n)};
+        d.resize(3 + 128, uint8_t(n));
+        send(d);
+    }
+    Bytes got;
+    const auto end = std::chrono::steady_clock::now() + 1s;
+    while (std::chrono::steady_clock::now() < end && got.size() < 47) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0) continue;
+        uint8_t buf[256];
+        ssize_t r = ::read(fd, buf, sizeof buf);
+        if (r > 0) got.insert(got.end(), buf, buf + r);
+    }
+    ::close(fd);
+    // Three erase reports, the start, two acknowledged packets and the refusal
+    // of packet 2: 7 + 7 + 7 + 5 + 7 + 7 + 7 bytes.
+    ASSERT_GE(got.size(), 7u);
+    EXPECT_EQ(Bytes(got.end() - 7, got.end() - 1), (Bytes{6, 40, 1, 4, 0, 2}));
+    EXPECT_EQ(board.record().usbAudioUpdate.packets, 2);
+    EXPECT_EQ(board.record().usbAudioUpdate.completed, 0);
 }
 
 // The boot loader's quirks that the program's download must live with.
