@@ -122,7 +122,8 @@ int main(int argc, char** argv)
     std::vector<std::string> cardArgs, cardDropArgs;
     std::vector<int> cardBootSlots, cardSilentSlots, cardNoCtsSlots;
     bool noCards = false;
-    int hostBoardCom = 0;
+    int hostBoardCom = 6;
+    bool noHostBoard = false;
     int hostFirmware = 13;
 
     app.add_option("--folder", folder, "Program folder to write (created if needed)")->required();
@@ -156,7 +157,8 @@ int main(int argc, char** argv)
     app.add_option("--host-board", hostBoardCom,
                    "COM serve the engine host board on this port number (EngineComPort) with its USB\n"
                    "boot loader on a Unix socket (Serial.ini [DevicePaths] DFU=)")
-        ->check(CLI::Range(1, 255));
+        ->check(CLI::Range(1, 255))->capture_default_str();
+    app.add_flag("--no-host-board", noHostBoard, "Serve no engine host board (EngineComPort stays --engine-com)");
     app.add_option("--host-firmware", hostFirmware, "Firmware version the host board runs at first")
         ->check(CLI::Range(1, 255))->capture_default_str();
     app.add_flag("--no-log", noLog, "Do not write Sim.log in the folder");
@@ -207,7 +209,7 @@ int main(int argc, char** argv)
     config.engineIPAddress = engineIp;
     config.engineComPort = engineCom;
     config.writeSimLog = !noLog;
-    if (hostBoardCom != 0) {
+    if (!noHostBoard) {
         HostBoardConfig board;
         board.comPort = hostBoardCom;
         board.firmware = uint8_t(hostFirmware);
