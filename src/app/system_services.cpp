@@ -1,5 +1,6 @@
 #include "app/system_services.h"
 
+#include "engine/engine_unit.h"
 #include "platform/clock.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
@@ -18,6 +19,11 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
     s.clock = &platform::systemClock();
     s.newTimerThread = platform::newSystemTimerThread;
     s.openComPort = surface::OpenComPort;
+    s.newEngineLink = [&loop](platform::UpdateControl& control, engine::EngineWindow& window,
+                              engine::RackTable& racks) -> std::unique_ptr<engine::EngineLink> {
+        return std::make_unique<engine::EngineUnit>(loop, platform::systemClock(), control, window, racks,
+                                                    engine::TcpConnections(loop));
+    };
     return s;
 }
 
