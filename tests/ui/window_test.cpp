@@ -203,6 +203,11 @@ TEST_F(WindowTest, AtStartTheBandsTheCellsAndTheTickAreDrawn) {
     // The update cell of row 12, raised; the tick beside it.
     ExpectBevel(img, CellRect(ColUpdate, 12), kUpdate, false);
     ExpectTickIn(img, CellRect(ColRequired, 12));
+    // The logo in the bottom right corner, drawn on the plain window colour.
+    int logoPixels = 0;
+    for (int y = 677; y < 677 + 24; ++y)
+        for (int lx = 664; lx < 664 + 154; ++lx) logoPixels += At(img, lx, y) != kWindow;
+    EXPECT_GT(logoPixels, 154 * 24 / 4);
     // Meters and arrow wait for an update.
     EXPECT_EQ(BlueRun(img, 708), 0);
     EXPECT_EQ(BlueRun(img, 780), 0);
