@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "integration/console_fixture.h"
 #include "integration/process.h"
 #include "integration/terminal.h"
 #include "virtual_console.h"
@@ -14,32 +14,11 @@
 namespace ravelin::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// Log texts after the time stamp and tick counter, in order.
-std::vector<std::string> LogTexts(const fs::path& folder) {
-    std::vector<std::string> out;
-    std::istringstream in(ReadFile(folder / "Log.txt"));
-    for (std::string l; std::getline(in, l);) {
-        if (!l.empty() && l.back() == '\r') l.pop_back();
-        if (l.size() > 31) out.push_back(l.substr(31));
-    }
-    return out;
-}
-
-class CommandLine : public ::testing::Test {
+class CommandLine : public ConsoleFixture {
 protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() / ("ravelin-cli-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
+        ConsoleFixture::SetUp();
         config.hexLines = 30;
-        config.writeSimLog = false;
         // Two code updates ticked: the local I/O unit of the hex kind (row 11,
         // "KR60LocalIO.hex" is one version ahead) and the GPIO panel (row 12).
         // The work surfaces are up to date.
@@ -47,30 +26,12 @@ protected:
         config.panelOnSlot(2)->version1 = config.files.worksurface;
         config.panelOnSlot(3)->version1 = config.files.localIOHex - 1;
     }
-    void TearDown() override {
-        console.reset();
-        fs::remove_all(folder);
-    }
     void Serve() {
-        console = std::make_unique<sim::VirtualConsole>(config);
-        console->start();
-        ASSERT_TRUE(console->writeFolder(folder)) << console->lastError();
+        ConsoleFixture::Serve();
         // Without the microcontroller image the local I/O unit stays of the hex kind.
         fs::remove(folder / "tarvola_local_io_mk2.bin");
     }
-    std::vector<std::string> Ravelin(std::vector<std::string> args) {
-        std::vector<std::string> argv = {RAVELIN_EXE, "--folder", folder.string()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-    }
-    size_t HexLinesOf(const std::string& file) {
-        std::string text = ReadFile(folder / file);
-        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-    }
-
-    fs::path folder;
-    sim::ConsoleConfig config;
-    std::unique_ptr<sim::VirtualConsole> console;
+    size_t HexLinesOf(const std::string& file) { return Lines(ReadFile(folder / file)).size(); }
 };
 
 TEST_F(CommandLine, RequiredRunsEveryTickedRowInTableOrderAndSumsUp) {
@@ -85,8 +46,10 @@ TEST_F(CommandLine, RequiredRunsEveryTickedRowInTableOrderAndSumsUp) {
 
     // One after the other, each to its end, and the program closed once.
     std::vector<std::string> seen;
-    for (auto& t : LogTexts(folder))
+    for (auto& l : Log()) {
+        const std::string t = l.size() > 31 ? l.substr(31) : "";
         if (t.rfind("updating ", 0) == 0 || t.rfind("update ", 0) == 0 || t == "closing") seen.push_back(t);
+    }
     EXPECT_EQ(seen, (std::vector<std::string>{"updating KR60LocalIO.hex to COM13", "update successful",
                                               "updating KR60GPIO.hex to COM14", "update successful", "closing"}));
 }

@@ -11,16 +11,19 @@ const QColor kNavy(0, 0, 128);
 const QColor kMeterBlue(64, 128, 255);
 const QColor kTickGreen(0, 176, 0);
 
-QPixmap Blank(int w, int h) {
+// A picture of the given size, transparent wherever `paint` leaves it alone.
+template <class Paint>
+QPixmap Drawn(int w, int h, bool antialiased, Paint paint) {
     QPixmap pm(w, h);
     pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing, antialiased);
+    paint(p);
+    p.end();
     return pm;
 }
 
-QPixmap DrawTick() {
-    QPixmap pm = Blank(kTickWidth, kTickHeight);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
+void PaintTick(QPainter& p) {
     QPainterPath tick;
     tick.moveTo(2.5, 7.0);
     tick.lineTo(6.0, 11.0);
@@ -30,13 +33,9 @@ QPixmap DrawTick() {
     p.drawPath(tick.translated(1.0, 1.0));
     p.setPen(QPen(kTickGreen, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(tick);
-    return pm;
 }
 
-QPixmap DrawArrow() {
-    QPixmap pm = Blank(kArrowWidth, kArrowHeight);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, true);
+void PaintArrow(QPainter& p) {
     const double w = kArrowWidth, mid = kArrowHeight / 2.0;
     QPolygonF arrow;
     arrow << QPointF(1, mid - 7) << QPointF(w - 14, mid - 7) << QPointF(w - 14, mid - 16) << QPointF(w - 1, mid)
@@ -44,15 +43,11 @@ QPixmap DrawArrow() {
     p.setPen(QPen(kNavy, 1));
     p.setBrush(kMeterBlue);
     p.drawPolygon(arrow);
-    return pm;
 }
 
 // A row of level bars rising and falling under a navy rule: a console's
 // meters, drawn from rectangles only.
-QPixmap DrawLogo() {
-    QPixmap pm = Blank(kLogoWidth, kLogoHeight);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing, false);
+void PaintLogo(QPainter& p) {
     static const int kHeights[] = {6, 10, 15, 19, 15, 10, 6, 10, 15, 19, 15, 10, 6, 10, 15, 19, 15, 10, 6};
     const int n = static_cast<int>(std::size(kHeights));
     const int step = 8, barWidth = 5;
@@ -63,23 +58,22 @@ QPixmap DrawLogo() {
         p.fillRect(QRect(left + i * step, base - h, barWidth, h), i % 2 ? kMeterBlue : kNavy);
     }
     p.fillRect(QRect(left - 2, base + 1, n * step - (step - barWidth) + 4, 2), kNavy);
-    return pm;
 }
 
 } // namespace
 
 const QPixmap& TickPicture() {
-    static const QPixmap pm = DrawTick();
+    static const QPixmap pm = Drawn(kTickWidth, kTickHeight, true, PaintTick);
     return pm;
 }
 
 const QPixmap& ArrowPicture() {
-    static const QPixmap pm = DrawArrow();
+    static const QPixmap pm = Drawn(kArrowWidth, kArrowHeight, true, PaintArrow);
     return pm;
 }
 
 const QPixmap& LogoPicture() {
-    static const QPixmap pm = DrawLogo();
+    static const QPixmap pm = Drawn(kLogoWidth, kLogoHeight, false, PaintLogo);
     return pm;
 }
 
