@@ -140,7 +140,7 @@ int main(int argc, char** argv)
     app.add_option("--silent", silentSlots, "SLOT the panel never answers hex lines")->take_all();
     app.add_option("--model", model, "Console model (console program and settings file names)")
         ->capture_default_str();
-    app.add_option("--engine-ip", engineIp, "EngineIPAddress in the settings file (default empty)");
+    app.add_option("--engine-ip", engineIp, "EngineIPAddress in the settings file, for an engine elsewhere (no virtual engine then)");
     app.add_option("--engine-com", engineCom, "EngineComPort in the settings file (default 0)");
     app.add_option("--card", cardArgs,
                    "SLOT:TYPE:VERSION[:FPGATEXT] puts an interface card in engine slot 0 or 1 (replacing\n"
@@ -178,12 +178,12 @@ int main(int argc, char** argv)
         ->take_all();
     app.add_option("--fpga-silent", bootLoaderArgs.fpgaSilent, "SLOT the local I/O unit never answers the FPGA update")->take_all();
 
-    bool engine = false, refuseDownload = false;
+    bool engine = true, refuseDownload = false;
     VirtualEngineConfig ec;
     std::vector<std::string> rackArgs, rackFaultArgs;
-    app.add_flag("--engine", engine,
-                 "Serve the audio engine on port 52000 of a loopback address of its own (written as\n"
-                 "EngineIPAddress; replaces --engine-ip)");
+    app.add_flag("--engine,!--no-engine", engine,
+                 "Serve the audio engine (the default) on port 52000 of a loopback address of its own\n"
+                 "(written as EngineIPAddress; replaces --engine-ip); --no-engine serves none");
     app.add_option("--engine-refuse", ec.refuseMs, "MS the engine refuses connections for MS after start");
     app.add_option("--engine-drop", ec.dropAfterMessages, "N the engine drops the first connection after N messages");
     app.add_option("--engine-silent-packet", ec.silentPacket, "N packet N of a download gets no answer (once)");
@@ -260,7 +260,8 @@ int main(int argc, char** argv)
         cardOnSlot(config, slot, "--card-drop")->dropAfterPolls = polls;
     }
     if (const std::string error = applyBootLoaderOptions(bootLoaderArgs, config); !error.empty()) usageError(error);
-    config.engine = engine;
+    // An address given names an engine elsewhere: the virtual one stays away.
+    config.engine = engine && engineIp.empty();
     ec.refuseDownload = refuseDownload;
     if (!rackArgs.empty()) ec.racks.clear();
     for (const auto& arg : rackArgs) {

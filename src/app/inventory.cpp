@@ -102,7 +102,7 @@ void TMainForm::RefreshRacks() {
     int next = FirstRackRow;
     for (int i = 1; i <= 49; ++i) {
         if (!RackShown(i)) continue;
-        RackRow[i] = next;
+        RackRows[i] = next;
         next += 2;
     }
     grid_.GrowTo(next);
@@ -113,11 +113,21 @@ void TMainForm::RefreshRacks() {
     for (int r = FirstRackRow; r < grid_.RowCount(); ++r) RefreshRow(r);
 }
 
+int TMainForm::RackRow(int rack) const {
+    if (rack < 1 || rack > 49 || !RackShown(rack)) return 0;
+    return RackRows[static_cast<size_t>(rack)];
+}
+
+std::string TMainForm::RackNameSuffix(int i) const {
+    const std::string n = engine::RackName(Racks, i);
+    return n.size() > 5 ? n.substr(5, 4) : "";
+}
+
 int TMainForm::RackOfRow(int row) const {
     // A rack that is no longer shown keeps its old row number, which may now
     // belong to a rack that is: only shown racks own rows.
     for (int i = 1; i <= 49; ++i)
-        if (RackRow[i] != 0 && (RackRow[i] == row || RackRow[i] == row - 1) && RackShown(i)) return i;
+        if (RackRows[i] != 0 && (RackRows[i] == row || RackRows[i] == row - 1) && RackShown(i)) return i;
     return 0;
 }
 
@@ -200,7 +210,7 @@ void TMainForm::RefreshRow(int nRow) {
         int t = Racks.RackType(i);
         int port = Racks.Port(i);
         if (!Racks.VersionValid(i)) grid_.SetCell(ColRunning, nRow, "");
-        if (nRow == RackRow[i]) {
+        if (nRow == RackRows[i]) {
             std::string prefix;
             if (port == 1 || port == 2) prefix = "madi ";
             else if (port == 16 || port == 17) prefix = "ostra ";

@@ -23,7 +23,7 @@ TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     grid_.OnRowChanged = [this](int row) {
         if (view_) view_->RowChanged(row);
     };
-    engine_ = services_.newEngineLink ? services_.newEngineLink() : nullptr;
+    engine_ = services_.newEngineLink ? services_.newEngineLink(*this, *this, Racks) : nullptr;
     if (!engine_) engine_ = std::make_unique<engine::EngineLink>();
 
     surface::SurfaceLinkServices ss;
@@ -193,13 +193,54 @@ void TMainForm::CommsTimerEvent() {
                 services_.clock->sleep(20);
             }
         }
+        // The host board is serviced with the engine links; without an engine
+        // link the window does it.
+        hostServiced_ = false;
         engine_->Service();
-        if (host_) host_->Service();
+        if (host_ && !hostServiced_) host_->Service();
         for (auto& s : ostra_)
             if (s) s->Service();
     } catch (const std::exception& e) {
         LogException(e.what());
     }
+}
+
+void TMainForm::ShowEngIn(const std::string& text) {
+    display_.EngIn = text;
+    Changed();
+}
+
+void TMainForm::ShowEngOut(const std::string& text) {
+    display_.EngOut = text;
+    Changed();
+}
+
+void TMainForm::ShowEngineSerial(bool visible) {
+    display_.EngineSerialVisible = visible;
+    Changed();
+}
+
+void TMainForm::SetEngineSerialText(const std::string& text) {
+    display_.EngineSerial = text;
+    Changed();
+}
+
+void TMainForm::SetRunningCell(int row, const std::string& text) { grid_.SetCell(ColRunning, row, text); }
+
+void TMainForm::CloseWindow() {
+    if (view_) view_->CloseWindow();
+}
+
+void TMainForm::ServiceCorvaneHost() {
+    hostServiced_ = true;
+    if (host_) host_->Service();
+}
+
+bool TMainForm::SendLocalIONote(uint8_t value) {
+    const uint8_t port = surface_->LocalIOPort;
+    if (port == 0) return false;
+    return surface_->SendSurfaceMessage(port, std::string{static_cast<char>(surface::kSurfaceEngineReset),
+                                                          static_cast<char>(value)});
 }
 
 void TMainForm::LogException(const std::string& what) {

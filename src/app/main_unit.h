@@ -11,6 +11,7 @@
 #include "app/log_file.h"
 #include "cards/ostra_slot.h"
 #include "engine/engine_link.h"
+#include "engine/engine_window.h"
 #include "engine/rack_table.h"
 #include "host/corvane_host.h"
 #include "platform/clock.h"
@@ -45,6 +46,9 @@ struct UpdateDisplay {
     int CurrentRow = 4;             // the grid's selected cell
     int CurrentCol = 0;
     std::string FlashProgress;      // rack flash bars, "" when unused
+    std::string EngIn, EngOut;      // the last engine message received and sent
+    bool EngineSerialVisible = false;
+    std::string EngineSerial;       // the engine's serial number
 };
 
 // The front end's side: told when something changed, asked to repaint now,
@@ -67,8 +71,12 @@ struct MainFormServices {
     std::function<std::unique_ptr<platform::TimerThread>()> newTimerThread;
     surface::ComPortOpener openComPort;
     std::function<platform::LocalDateTime()> now;
-    // The links of later parts of the console; null ones stay closed.
-    std::function<std::unique_ptr<engine::EngineLink>()> newEngineLink;
+    // The links of later parts of the console; null ones stay closed. The
+    // engine link works for the main window (its update control and its
+    // window side) on the main window's rack table.
+    std::function<std::unique_ptr<engine::EngineLink>(platform::UpdateControl&, engine::EngineWindow&,
+                                                      engine::RackTable&)>
+        newEngineLink;
     // The host board on port `comPort`, named after the console model ("" when
     // none was found); `services` carry the main window's port opener, its
     // message line (a raw write that is no progress) and its log.
@@ -85,7 +93,7 @@ inline constexpr int umOverload = 1024 + 273;
 // The overload notice as the user reads it (CR LF breaks the line).
 std::string OverloadText(uint16_t code, uint32_t detail);
 
-class TMainForm : public platform::UpdateControl {
+class TMainForm : public platform::UpdateControl, public engine::EngineWindow {
 public:
     TMainForm(MainFormServices services, std::string programFolder);
     ~TMainForm() override;
@@ -156,8 +164,8 @@ public:
 
     // ---- inventory ----
     void InitialiseGrid();
-    void RefreshRow(int row);
-    void RefreshRacks();
+    void RefreshRow(int row) override;
+    void RefreshRacks() override;
     bool RackShown(int i) const;
     bool UpdateValid(int row) const;
     bool UpdateRequired(int row) const;
@@ -175,13 +183,28 @@ public:
     std::bitset<256> UpdatedRows;
     bool LocalIOIsTiva = false;
     engine::RackTable Racks;
-    std::array<int32_t, 50> RackRow{};   // entries 1..49
-    std::array<std::string, 50> RackNames;   // as the engine reports them
+    // The first of each rack's two rows (entries 1..49); 0 before it has rows.
+    // A rack no longer shown keeps its entry, but owns no row.
+    std::array<int32_t, 50> RackRows{};
     // Characters 6 to 9 of the rack's name: what tells racks of a loop apart.
-    std::string RackNameSuffix(int i) const {
-        const std::string& n = RackNames[i];
-        return n.size() > 5 ? n.substr(5, 4) : "";
+    std::string RackNameSuffix(int i) const;
+
+    // ---- the engine link's side of the window ----
+    void ShowEngIn(const std::string& text) override;
+    void ShowEngOut(const std::string& text) override;
+    void ShowEngineSerial(bool visible) override;
+    void SetEngineSerialText(const std::string& text) override;
+    int RackRow(int rack) const override;
+    void SetRunningCell(int row, const std::string& text) override;
+    void CloseWindow() override;
+    void ServiceCorvaneHost() override;
+    void ResetEngineViaHost() override {
+        if (host_) host_->ResetEngine();
     }
+    void UseTcpForEngine() override {
+        if (host_) host_->SetUDPorTCP(true);
+    }
+    bool SendLocalIONote(uint8_t value) override;
     surface::SurfaceLink& Surface() { return *surface_; }
     engine::EngineLink& Engine() { return *engine_; }
     host::CorvaneHost* Host() const { return host_.get(); }
@@ -222,6 +245,7 @@ private:
     int32_t downloadFileSize_ = 0;     // bytes, or 100 for a path that reports a fraction
     int32_t downloadProgress_ = 0;
     UpdateResult lastResult_;
+    bool hostServiced_ = false;   // the engine link serviced the host board this tick
     std::unique_ptr<engine::EngineLink> engine_;
     std::unique_ptr<host::CorvaneHost> host_;
     std::array<std::unique_ptr<cards::tOstraSlot>, 2> ostra_;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "engine/engine_unit.h"
 #include "host/corvane_host.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -23,6 +24,11 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
     s.clock = &platform::systemClock();
     s.newTimerThread = platform::newSystemTimerThread;
     s.openComPort = surface::OpenComPort;
+    s.newEngineLink = [&loop](platform::UpdateControl& control, engine::EngineWindow& window,
+                              engine::RackTable& racks) -> std::unique_ptr<engine::EngineLink> {
+        return std::make_unique<engine::EngineUnit>(loop, platform::systemClock(), control, window, racks,
+                                                    engine::TcpConnections(loop));
+    };
     s.newHost = [](int com, const std::string& consoleName, host::HostServices hs) -> std::unique_ptr<host::CorvaneHost> {
         return host::OpenCorvaneHost(uint32_t(com), consoleName, std::move(hs));
     };

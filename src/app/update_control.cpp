@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/catalogue.h"
 #include "app/main_unit.h"
 #include "mcu/local_io_fpga_update.h"
 #include "mcu/surface_tiva_update.h"
@@ -184,7 +185,7 @@ void TMainForm::StartUpdate(int nRow) {
     const std::string file = grid_.Cell(ColFile, nRow);
     if (nRow >= 1 && nRow <= 3) {
         static const int kTypes[4] = {0, 2, 5, 3};
-        engine_->Start_EngineDownload(file, kTypes[nRow]);
+        running_ = engine_->NewEngineDownload(file, kTypes[nRow], EngineFileTypeName(kTypes[nRow]));
     } else if (nRow >= 5 && nRow <= 7) {
         running_ = NewHostUpdate(nRow);
     } else if (nRow >= 8 && nRow <= 12) {
@@ -212,6 +213,8 @@ void TMainForm::StartUpdate(int nRow) {
             if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
             else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
         }
+    } else if (nRow >= FirstRackRow && !file.empty()) {
+        if (const int rack = RackOfRow(nRow)) running_ = engine_->NewRackDownload(rack, "Racks\\" + file);
     }
     if (!running_) return;
     try {

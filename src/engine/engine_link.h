@@ -61,6 +61,9 @@ public:
     // if the engine had sent it.
     virtual void ProcessEngineMessage(tEngineMessage& message) {}
     virtual bool IsConnected() const { return false; }
+    // True while a restart runs (from RestartEngine until it has been
+    // confirmed or has timed out).
+    virtual bool Restarting() const { return false; }
 };
 
 } // namespace ravelin::engine

@@ -65,6 +65,8 @@ std::unique_ptr<platform::RunningUpdate> EngineUnit::NewRackDownload(int nRack, 
 
 void EngineUnit::ProcessEngineMessage(tEngineMessage& message) { dispatch_.ProcessEngineMessage(message); }
 
+bool EngineUnit::Restarting() const { return dispatch_.Restarting(); }
+
 bool EngineUnit::IsConnected() const { return messenger_ && messenger_->IsConnected(); }
 
 } // namespace ravelin::engine

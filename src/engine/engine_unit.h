@@ -41,6 +41,7 @@ public:
     std::unique_ptr<platform::RunningUpdate> NewRackDownload(int nRack, const std::string& fileName) override;
     void ProcessEngineMessage(tEngineMessage& message) override;
     bool IsConnected() const override;
+    bool Restarting() const override;
 
     AudioEngine& Engine() { return engine_; }
     EngineDispatch& Dispatch() { return dispatch_; }

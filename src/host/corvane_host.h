@@ -37,6 +37,7 @@ public:
     virtual void Restart() {}
     virtual void Boot() {}
     virtual void ResetEngine() {}
+    virtual void SetUDPorTCP(bool UseTCP) {}
 };
 
 // What the host link needs from the rest of the program.
@@ -85,7 +86,7 @@ public:
     void Boot() override { SendHeader(kHostBoot); }
     void Restart() override { SendHeader(kHostRestart); }
     void SetSyncSource(tCorvanePort aPort);
-    void SetUDPorTCP(bool UseTCP);
+    void SetUDPorTCP(bool UseTCP) override;
     void SetDateTime(const platform::LocalDateTime& now);
     // Asks for the recovery state; the reply lands in RecoveryState and
     // clears RecoveryStateRequested.

@@ -174,10 +174,10 @@ protected:
         WriteFile(folder / "Racks" / "NRack.bin", std::string("version \x01\x09", 10));
         Create();
     }
-    void AddRack(int i, uint8_t port, uint8_t type, const std::string& name = "") {
+    // Racks are named by the engine link from their port: "Rack 1", "Rack 2.1".
+    void AddRack(int i, uint8_t port, uint8_t type) {
         form->Racks.Records[i][1] = port;
         form->Racks.Records[i][108] = type;
-        form->RackNames[i] = name;
     }
     cards::tOstraSlot* slots[2] = {nullptr, nullptr};
 };
@@ -186,8 +186,8 @@ TEST_F(RackRowsTest, SixRacksFitTheGridASeventhGrowsIt) {
     for (int i = 3; i <= 8; ++i) AddRack(i, static_cast<uint8_t>(30 + i), 2);
     form->RefreshRacks();
     EXPECT_EQ(form->Grid().RowCount(), 32);
-    EXPECT_EQ(form->RackRow[3], 20);
-    EXPECT_EQ(form->RackRow[8], 30);
+    EXPECT_EQ(form->RackRows[3], 20);
+    EXPECT_EQ(form->RackRows[8], 30);
     AddRack(9, 40, 2);
     form->RefreshRacks();
     EXPECT_EQ(form->Grid().RowCount(), 34);
@@ -195,16 +195,16 @@ TEST_F(RackRowsTest, SixRacksFitTheGridASeventhGrowsIt) {
 }
 
 TEST_F(RackRowsTest, ARackThatGoesLeavesItsRowsToTheRacksStillShown) {
-    AddRack(3, 1, 0, "Rack 11111111");
-    AddRack(4, 2, 0, "Rack 22222222");
+    AddRack(3, 1, 0);
+    AddRack(4, 2, 0);
     form->RefreshRacks();
-    ASSERT_EQ(Cell(ColDevice, 22), "madi 2222");
+    ASSERT_EQ(Cell(ColDevice, 22), "madi 2");
     AddRack(3, 0, 0);  // the rack on port 1 is gone
     form->RefreshRacks();
-    EXPECT_EQ(form->RackRow[4], 20);
+    EXPECT_EQ(form->RackRows[4], 20);
     EXPECT_EQ(form->RackOfRow(20), 4);
     EXPECT_EQ(form->RackOfRow(21), 4);
-    EXPECT_EQ(Cell(ColDevice, 20), "madi 2222");
+    EXPECT_EQ(Cell(ColDevice, 20), "madi 2");
     for (int r : {22, 23}) {
         EXPECT_EQ(form->RackOfRow(r), 0) << r;
         for (int c = 0; c < ColCount; ++c) EXPECT_EQ(Cell(c, r), "") << r << "/" << c;
@@ -213,27 +213,27 @@ TEST_F(RackRowsTest, ARackThatGoesLeavesItsRowsToTheRacksStillShown) {
 
 TEST_F(RackRowsTest, CardSlotRacksShowOnlyBehindAMadiOrCat5Card) {
     form->RefreshRacks();
-    EXPECT_EQ(form->RackRow[1], 0);
+    EXPECT_EQ(form->RackRows[1], 0);
     slots[0]->CardType = 21;
     EXPECT_FALSE(form->RackShown(1));
     slots[0]->CardType = 24;
     EXPECT_TRUE(form->RackShown(1));
     form->RefreshRacks();
-    EXPECT_EQ(form->RackRow[1], 20);
+    EXPECT_EQ(form->RackRows[1], 20);
     EXPECT_EQ(Cell(ColDevice, 20).substr(0, 6), "ostra ");
 }
 
 TEST_F(RackRowsTest, RowTextsFollowTheRackTypeAndPort) {
-    AddRack(3, 1, 0, "Rack 12345678");
-    AddRack(4, 64, 9, "Rack abcdefgh");
+    AddRack(3, 1, 0);
+    AddRack(4, 64, 9);
     AddRack(5, 33, 7);
     form->RefreshRacks();
-    EXPECT_EQ(Cell(ColDevice, 20), "madi 1234");
+    EXPECT_EQ(Cell(ColDevice, 20), "madi 1");
     EXPECT_EQ(Cell(ColDescription, 20), "Sharc");
     EXPECT_EQ(Cell(ColFile, 20), "Rack.bin");
     EXPECT_EQ(Cell(ColDescription, 21), "FPGA");
     EXPECT_EQ(Cell(ColFile, 21), "Rack.bit");
-    EXPECT_EQ(Cell(ColDevice, 22), "opto abcd");
+    EXPECT_EQ(Cell(ColDevice, 22), "opto 2.1");
     EXPECT_EQ(Cell(ColDescription, 22), "Zynq");
     EXPECT_EQ(Cell(ColAvailable, 22), "1.9");
     for (int c = 0; c < ColCount; ++c) EXPECT_EQ(Cell(c, 23), "") << c;  // a Zynq rack has no FPGA row

@@ -158,7 +158,9 @@ protected:
     platform::VirtualEventLoop loop;
     surface::testing::FakePorts ports;
     std::map<int, PanelModel> panels;
-    std::function<std::unique_ptr<engine::EngineLink>()> newEngineLink;
+    std::function<std::unique_ptr<engine::EngineLink>(platform::UpdateControl&, engine::EngineWindow&,
+                                                      engine::RackTable&)>
+        newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int)> newHost;
     std::function<std::unique_ptr<cards::tOstraSlot>(int)> newOstraSlot;
     std::unique_ptr<TMainForm> form;

@@ -28,7 +28,7 @@ protected:
             h->FirmwareVersion = 3;
             return h;
         };
-        newEngineLink = [this] {
+        newEngineLink = [this](platform::UpdateControl&, engine::EngineWindow&, engine::RackTable&) {
             auto e = std::make_unique<RecordingEngine>();
             e->restarts = &restarts;
             e->system = &systemMessages;

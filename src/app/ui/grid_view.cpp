@@ -4,13 +4,13 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
 
 #include "app/device_table.h"
+#include "app/ui/artwork.h"
 
 namespace ravelin::ui {
 
@@ -21,24 +21,6 @@ const QColor kHeaderColour(155, 164, 202);
 const QColor kUpdateColour(188, 167, 158);
 const QColor kUpdatePressedColour(232, 114, 62);
 const QColor kLineColour(128, 128, 128);
-constexpr int kTickWidth = 15, kTickHeight = 14;
-
-// The tick of the "required" column: green with a dark blue shadow.
-void PaintTick(QPainter* p, int x, int y) {
-    QPainterPath tick;
-    tick.moveTo(x + 2.5, y + 7.0);
-    tick.lineTo(x + 6.0, y + 11.0);
-    tick.lineTo(x + 12.5, y + 2.0);
-    p->save();
-    p->setRenderHint(QPainter::Antialiasing, true);
-    p->setBrush(Qt::NoBrush);
-    p->setPen(QPen(QColor(0, 0, 128), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p->drawPath(tick.translated(1.0, 1.0));
-    p->setPen(QPen(QColor(0, 176, 0), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    p->drawPath(tick);
-    p->restore();
-}
-
 } // namespace
 
 QString ToQString(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
@@ -146,7 +128,7 @@ void PaintGridCell(QPainter* p, const QRect& cellRect, const app::TMainForm& for
         p->drawText(text, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                     ToQString(grid.Cell(col, row)));
     } else if (form.UpdateRequired(row)) {
-        PaintTick(p, r.left() + (cellRect.width() - kTickWidth) / 2, r.top() + 3);
+        p->drawPixmap(r.left() + (cellRect.width() - kTickWidth) / 2, r.top() + 3, TickPicture());
     }
     p->restore();
 }

@@ -17,6 +17,7 @@
 #include "app/globals.h"
 #include "app/main_unit.h"
 #include "app/system_services.h"
+#include "app/ui/artwork.h"
 #include "app/ui/grid_view.h"
 #include "app/ui/main_form_window.h"
 #include "app/ui/qt_event_loop.h"
@@ -31,10 +32,9 @@ namespace {
 const QColor kWindowColour(157, 162, 187);
 const QColor kLabelColour(0, 0, 128);
 const QColor kMessageColour(173, 181, 218);
-const QColor kMeterColour(64, 128, 255);
 
 // Where the arrow and the logo sit; the background bands end at them.
-constexpr int kArrowTop = 440, kArrowHeight = 53, kLogoTop = 677;
+constexpr int kArrowTop = 440, kLogoTop = 677;
 constexpr int kInputHoldMs = 150;
 
 // Labels show the texts as they are; a CR LF inside a status text breaks the line.
@@ -56,26 +56,6 @@ void SetText(QLabel* label, const QString& text) {
     if (label->text() != text) label->setText(text);
 }
 
-// The arrow between the meters: from what is left to send to what has been delivered.
-class ArrowWidget final : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        const double w = width(), h = height(), mid = h / 2;
-        QPolygonF arrow;
-        arrow << QPointF(1, mid - 7) << QPointF(w - 14, mid - 7) << QPointF(w - 14, mid - 16)
-              << QPointF(w - 1, mid) << QPointF(w - 14, mid + 16) << QPointF(w - 14, mid + 7)
-              << QPointF(1, mid + 7);
-        p.setPen(QPen(QColor(0, 0, 128), 1));
-        p.setBrush(kMeterColour);
-        p.drawPolygon(arrow);
-    }
-};
-
 QProgressBar* NewMeter(QWidget* parent, int left) {
     auto* m = new QProgressBar(parent);
     m->setOrientation(Qt::Vertical);
@@ -91,9 +71,8 @@ QProgressBar* NewMeter(QWidget* parent, int left) {
 
 QLabel* NewLabel(QWidget* parent, const QRect& geometry, bool bold, int pixelSize = 12) {
     auto* l = new QLabel(parent);
-    QFont f = l->font();
+    QFont f = WindowFont(pixelSize);
     f.setBold(bold);
-    f.setPixelSize(pixelSize);
     l->setFont(f);
     l->setGeometry(geometry);
     l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -108,9 +87,7 @@ MainFormWindow::MainFormWindow(app::TMainForm& form, QtEventLoop& loop)
                            Qt::WindowCloseButtonHint),
       form_(form), loop_(loop) {
     setFixedSize(840, 704);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
-    setFont(font);
+    setFont(WindowFont());
     QPalette pal = palette();
     pal.setColor(QPalette::Window, kWindowColour);
     pal.setColor(QPalette::WindowText, kLabelColour);
@@ -148,9 +125,11 @@ MainFormWindow::MainFormWindow(app::TMainForm& form, QtEventLoop& loop)
 
     sourceMeter_ = NewMeter(this, 702);
     destMeter_ = NewMeter(this, 774);
-    arrow_ = new ArrowWidget(this);
-    arrow_->setGeometry(730, kArrowTop, 32, kArrowHeight);
-    arrow_->hide();
+    auto* arrow = new QLabel(this);
+    arrow->setPixmap(ArrowPicture());
+    arrow->setGeometry(730, kArrowTop, kArrowWidth, kArrowHeight);
+    arrow->hide();
+    arrow_ = arrow;
 
     messagePanel_ = new QLabel(this);
     messagePanel_->setGeometry(4, 678, 642, 21);
@@ -163,6 +142,10 @@ MainFormWindow::MainFormWindow(app::TMainForm& form, QtEventLoop& loop)
     msgPal.setColor(QPalette::Window, kMessageColour);
     msgPal.setColor(QPalette::WindowText, Qt::black);
     messagePanel_->setPalette(msgPal);
+
+    auto* logo = new QLabel(this);
+    logo->setPixmap(LogoPicture());
+    logo->setGeometry(664, kLogoTop, kLogoWidth, kLogoHeight);
 
     qApp->installEventFilter(this);
 }
@@ -318,6 +301,7 @@ int RunMainWindow(int argc, char** argv, const std::string& folder, platform::In
     static int qtArgc;
     qtArgc = argc;
     QApplication app(qtArgc, argv);
+    InstallFontSubstitutes();
     QApplication::setApplicationName(QString::fromLatin1(app::ApplicationTitle));
 
     QtEventLoop loop;
