@@ -136,6 +136,10 @@ protected:
         s.newEngineLink = newEngineLink;
         if (newHost)
             s.newHost = [f = newHost](int com, const std::string&, host::HostServices) { return f(com); };
+        if (realHost)
+            s.newHost = [](int com, const std::string& name, host::HostServices hs) {
+                return host::OpenCorvaneHost(uint32_t(com), name, std::move(hs));
+            };
         s.newOstraSlot = newOstraSlot;
         form = std::make_unique<TMainForm>(std::move(s), folder.string());
         form->FormCreate();
@@ -162,6 +166,7 @@ protected:
                                                       engine::RackTable&)>
         newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int)> newHost;
+    bool realHost = false;  // the host link itself, on the fake ports
     std::function<std::unique_ptr<cards::tOstraSlot>(int)> newOstraSlot;
     std::unique_ptr<TMainForm> form;
 };
