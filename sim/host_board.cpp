@@ -189,6 +189,7 @@ void HostBoard::bootLoaderReset(const std::vector<uint8_t>& application)
     std::lock_guard lock(mutex_);
     const int v = versionIn(application);
     if (v >= 0) firmware_ = uint8_t(v);
+    record_.bootLoaderImage = application;
     bootLoader_ = false;
     ++record_.restarts;
     restartFor(config_.restartMs);

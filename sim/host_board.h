@@ -52,6 +52,7 @@ struct HostBoardRecord {
     FileUpdateRecord fpgaUpdate;                 // the images taken whole are kept here
     FileUpdateRecord usbAudioUpdate;
     Date fpgaDate;                               // the date the board reports now
+    std::vector<uint8_t> bootLoaderImage;        // the application its boot loader was last given
 };
 
 class HostBoard {

@@ -34,7 +34,12 @@ void EngineUnit::OpenEngineLinks(const std::string& ipAddress) {
 }
 
 void EngineUnit::CloseEngineLinks() {
-    if (messenger_) messenger_->FormClose();
+    if (!messenger_) return;
+    messenger_->FormClose();
+    // The link is freed, so that opening the links again (after a host
+    // update) makes a new one instead of finding the closed one in place.
+    engine_.SetMessenger(nullptr);
+    messenger_.reset();
 }
 
 void EngineUnit::ResetEngineLinkState() {
