@@ -10,24 +10,10 @@ std::string GetFPGAFilename(const std::string& hostName) {
 
 HostFileUpdate::HostFileUpdate(platform::UpdateControl& control, platform::EventLoop& loop, HostFileLinks links,
                                HostImage image, std::string programFolder)
-    : control_(control), loop_(loop), links_(std::move(links)), image_(image), folder_(std::move(programFolder)),
-      alive_(std::make_shared<HostFileUpdate*>(this)) {}
+    : control_(control), links_(std::move(links)), image_(image), folder_(std::move(programFolder)),
+      step_(loop), alive_(std::make_shared<HostFileUpdate*>(this)) {}
 
-HostFileUpdate::~HostFileUpdate() {
-    alive_.reset();
-    for (int id : timers_) loop_.removeTimer(id);
-}
-
-int HostFileUpdate::after(int ms, std::function<void()> task) {
-    auto id = std::make_shared<int>(0);
-    *id = loop_.addTimer(ms, [this, id, task = std::move(task)] {
-        loop_.removeTimer(*id);
-        std::erase(timers_, *id);
-        task();
-    });
-    timers_.push_back(*id);
-    return *id;
-}
+HostFileUpdate::~HostFileUpdate() { alive_.reset(); }
 
 uint8_t HostFileUpdate::UpdateHeader() const {
     return image_ == HostImage::FPGA ? kHostUpdateHostFPGA : kHostUpdateUSBAudio;
@@ -86,7 +72,7 @@ void HostFileUpdate::FileUpdaterFinished(float, uint8_t AckCode) {
     finishing_ = true;
     ackCode_ = AckCode;
     stepsLeft_ = true;
-    after(kFinishWaitMs, [this] { Finished(); });
+    step_.arm(kFinishWaitMs, [this] { Finished(); });
 }
 
 void HostFileUpdate::Finished() {
@@ -109,9 +95,9 @@ void HostFileUpdate::RestartBoard() {
     // The board starts the new FPGA only when restarted, failed update or not,
     // and comes back as a new host: every link to the engine starts afresh.
     if (CorvaneHost* h = links_.host ? links_.host() : nullptr) h->Restart();
-    after(kRestartSendMs, [this] {
+    step_.arm(kRestartSendMs, [this] {
         if (links_.closeLinks) links_.closeLinks();
-        after(kRestartWaitMs, [this] {
+        step_.arm(kRestartWaitMs, [this] {
             if (links_.reopenLinks) links_.reopenLinks();
             stepsLeft_ = false;
         });

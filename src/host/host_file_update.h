@@ -15,6 +15,7 @@
 #include "host/corvane_host.h"
 #include "mcu/tiva_file_updater.h"
 #include "platform/event_loop.h"
+#include "platform/one_shot.h"
 #include "platform/update_control.h"
 
 namespace ravelin::host {
@@ -67,10 +68,8 @@ private:
     void FileUpdaterFinished(float Progress, uint8_t AckCode);
     void Finished();
     void RestartBoard();
-    int after(int ms, std::function<void()> task);
 
     platform::UpdateControl& control_;
-    platform::EventLoop& loop_;
     HostFileLinks links_;
     HostImage image_;
     std::string folder_;
@@ -78,7 +77,8 @@ private:
     bool finishing_ = false;
     bool stepsLeft_ = false;
     uint8_t ackCode_ = mcu::tu_Ack;
-    std::vector<int> timers_;
+    // The steps after the end follow one another: one timer at a time.
+    platform::OneShot step_;
     // The host's receiver outlives the update on a host that stays; replies
     // that come after the update has gone find this empty.
     std::shared_ptr<HostFileUpdate*> alive_;
