@@ -16,6 +16,7 @@
 #include "host/corvane_host.h"
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/one_shot.h"
 #include "platform/timer_thread.h"
 #include "platform/update_control.h"
 #include "surface/com_stream.h"
@@ -200,6 +201,8 @@ public:
 private:
     // Frees the running update once it has ended and has nothing left to do.
     void ReleaseEndedUpdate();
+    // Takes one message from the surface link, then pauses 20 ms before the next.
+    void ReadSurfaceMessages();
     void OpenHardware();
     void CloseHardware();
     void SetConsolePanelTypes();
@@ -225,7 +228,8 @@ private:
     int32_t downloadFileSize_ = 0;     // bytes, or 100 for a path that reports a fraction
     int32_t downloadProgress_ = 0;
     UpdateResult lastResult_;
-    bool hostServiced_ = false;   // the engine link serviced the host board this tick
+    bool hostServiced_ = false;
+    std::unique_ptr<platform::OneShot> surfacePause_;  // the pause after each surface message   // the engine link serviced the host board this tick
     std::unique_ptr<engine::EngineLink> engine_;
     std::unique_ptr<host::CorvaneHost> host_;
     std::array<std::unique_ptr<cards::tOstraSlot>, 2> ostra_;
