@@ -1,6 +1,8 @@
 #include "app/system_services.h"
 
+#include "cards/ostra_slot.h"
 #include "platform/clock.h"
+#include "platform/tcp_client.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
 
@@ -18,6 +20,13 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
     s.clock = &platform::systemClock();
     s.newTimerThread = platform::newSystemTimerThread;
     s.openComPort = surface::OpenComPort;
+    s.newOstraSlot = [&loop](int slot, cards::OstraSlotServices services) {
+        services.link.newClient = [&loop](const std::string& host, int port, platform::TcpClient::Handlers h) {
+            return platform::NewTcpClient(loop, host, port, std::move(h));
+        };
+        services.link.clock = &platform::systemClock();
+        return cards::NewOstraSlot(slot, services);
+    };
     return s;
 }
 

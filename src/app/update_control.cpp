@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/main_unit.h"
+#include "cards/ostra_fpga_update.h"
+#include "cards/ostra_tiva_update.h"
 #include "mcu/local_io_fpga_update.h"
 #include "mcu/surface_tiva_update.h"
 #include "platform/files.h"
@@ -152,6 +154,7 @@ void TMainForm::GridMouseDown(int col, int row) {
 void TMainForm::ReleaseEndedUpdate() {
     if (updatingRow_ != 0 || !running_ || running_->StepsLeft()) return;
     surfaceUpdate_ = nullptr;
+    ostraTivaUpdate_ = nullptr;
     running_.reset();
 }
 
@@ -212,9 +215,14 @@ void TMainForm::StartUpdate(int nRow) {
             running_ = std::move(fpga);
         }
     } else if (nRow >= 15 && nRow <= 18) {
-        if (auto* slot = OstraSlot((nRow - 15) / 2)) {
-            if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
-            else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
+        // A missing slot or link ends the update at once with "no response".
+        cards::tOstraSlot* slot = OstraSlot((nRow - 15) / 2);
+        if ((nRow - 15) % 2 == 0) {
+            auto tiva = std::make_unique<cards::OstraTivaUpdate>(*this, slot, globals_.FolderOnDisk, "Ostra\\" + file);
+            ostraTivaUpdate_ = tiva.get();
+            running_ = std::move(tiva);
+        } else {
+            running_ = std::make_unique<cards::OstraFPGAUpdate>(*this, slot, globals_.FolderOnDisk, "Ostra\\" + file);
         }
     }
     if (!running_) return;

@@ -159,7 +159,7 @@ protected:
     std::map<int, PanelModel> panels;
     std::function<std::unique_ptr<engine::EngineLink>()> newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int)> newHost;
-    std::function<std::unique_ptr<cards::tOstraSlot>(int)> newOstraSlot;
+    std::function<std::unique_ptr<cards::tOstraSlot>(int, const cards::OstraSlotServices&)> newOstraSlot;
     std::unique_ptr<TMainForm> form;
 };
 
