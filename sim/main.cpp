@@ -3,6 +3,7 @@
 // surface panels on pseudo-terminals until it is interrupted.
 
 #include "boot_loader_options.h"
+#include "card_options.h"
 #include "virtual_console.h"
 
 #include <CLI/CLI.hpp>
@@ -167,6 +168,19 @@ int main(int argc, char** argv)
                    "SLOT:PACKET:CODE the local I/O unit answers FPGA packet PACKET (from 0, or erase) with error CODE")
         ->take_all();
     app.add_option("--fpga-silent", bootLoaderArgs.fpgaSilent, "SLOT the local I/O unit never answers the FPGA update")->take_all();
+    CardOptionArgs cardOptionArgs;
+    app.add_option("--card-bl-nak", cardOptionArgs.naks, "SLOT:PACKET:TIMES the card's boot loader NAKs packet PACKET (1-based) TIMES times")
+        ->take_all();
+    app.add_option("--card-bl-status", cardOptionArgs.statuses, "SLOT:DATAPACKET:STATUS the card's status after that data packet")
+        ->take_all();
+    app.add_option("--card-bl-silent", cardOptionArgs.silent, "SLOT:DATAPACKETS the card's boot loader falls silent after that many")
+        ->take_all();
+    app.add_option("--card-bl-drop", cardOptionArgs.drops, "SLOT:DATAPACKETS the card's boot loader closes the connection after that many")
+        ->take_all();
+    app.add_option("--card-fpga-error", cardOptionArgs.fpgaErrors,
+                   "SLOT:PACKET:CODE the card answers FPGA packet PACKET (from 0, or erase) with error CODE")
+        ->take_all();
+    app.add_option("--card-fpga-silent", cardOptionArgs.fpgaSilent, "SLOT the card never answers the FPGA update")->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);
@@ -222,6 +236,7 @@ int main(int argc, char** argv)
         cardOnSlot(config, slot, "--card-drop")->dropAfterPolls = polls;
     }
     if (const std::string error = applyBootLoaderOptions(bootLoaderArgs, config); !error.empty()) usageError(error);
+    if (const std::string error = applyCardOptions(cardOptionArgs, config); !error.empty()) usageError(error);
 
     VirtualConsole console(config);
     if (writeOnly) {
