@@ -22,8 +22,7 @@ void OstraFPGAUpdate::Start()
     if (started_) return;
     started_ = true;
     control_.SetDownloadFileSize(100);
-    if (!slot_ || !slot_->Messenger || !slot_->Messenger->IsConnected() || slot_->CodeUpdating() ||
-        slot_->FPGAUpdater || slot_->InBootLoader) {
+    if (!slot_ || !slot_->ReadyForUpdate() || slot_->InBootLoader) {
         ended_ = true;
         control_.CancelUpdate("no response");
         return;

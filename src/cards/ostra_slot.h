@@ -105,6 +105,8 @@ public:
     // A firmware update holds the slot: restarting the card or talking to
     // its boot loader.
     bool CodeUpdating() const { return CodeUpdater || RestartTicks > 0; }
+    // Connected, and no card update of this slot running.
+    bool ReadyForUpdate() const { return Messenger && Messenger->IsConnected() && !CodeUpdating() && !FPGAUpdater; }
 
     uint8_t SlotNumber = 0;
     uint8_t CardType = 0; // 0: no card

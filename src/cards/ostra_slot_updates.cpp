@@ -16,7 +16,7 @@ bool tOstraSlot::UpdateCode(std::vector<uint8_t> image, mcu::tTivaUpdateEvent aP
 {
     // A restart request that never leaves would leave the boot-loader
     // exchange talking to the running firmware.
-    if (CodeUpdating() || FPGAUpdater || !Messenger || !Messenger->IsConnected()) return false;
+    if (!ReadyForUpdate()) return false;
     UpdateMessenger = std::make_unique<tTivaEthernetMessenger>(Messenger.get());
     pendingImage_ = std::move(image);
     codeProgress_ = std::move(aProgressEvent);
@@ -82,7 +82,7 @@ void tOstraSlot::CodeUpdaterEnded()
 bool tOstraSlot::UpdateFPGA(std::vector<uint8_t> file, mcu::tTivaUpdateEvent aProgressEvent,
                             mcu::tTivaUpdateEvent aFinishedEvent, mcu::DisplayFn display)
 {
-    if (CodeUpdating() || FPGAUpdater || !Messenger || !Messenger->IsConnected() || InBootLoader) return false;
+    if (!ReadyForUpdate() || InBootLoader) return false;
     FPGAUpdater = std::make_unique<mcu::tTivaFileUpdater>([this](const std::string& m) { Send(m); }, cm_UpdateFPGA,
                                                           std::move(file), std::move(display));
     FPGAUpdater->OnUpdatePacket = std::move(aProgressEvent);

@@ -25,8 +25,7 @@ void OstraTivaUpdate::Start()
     control_.SetDownloadFileSize(100);
     // Everything that can stop the update is looked at before the card is
     // told to restart: a card sent into its boot loader for nothing stays there.
-    if (!slot_ || !slot_->Messenger || !slot_->Messenger->IsConnected() || slot_->CodeUpdating() ||
-        slot_->FPGAUpdater) {
+    if (!slot_ || !slot_->ReadyForUpdate()) {
         End(false, "no response");
         return;
     }

@@ -18,16 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string CardFrame(std::initializer_list<int> body)
-{
-    std::string f(1, char(body.size() + 1));
-    for (int b : body) f.push_back(char(uint8_t(b)));
-    uint8_t sum = 0;
-    for (char c : f) sum = uint8_t(sum + uint8_t(c));
-    f.push_back(char(sum));
-    return f;
-}
-
 std::string Status(int type)
 {
     return CardFrame({30, 0, type, 7, 41, '2', '0', '2', '1', '/', '0', '4', '/', '2', '2', 0x80, 0xBB, 0, 0});
