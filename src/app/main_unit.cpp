@@ -110,8 +110,12 @@ void TMainForm::OpenHardware() {
     if (globals_.EngineComPort != 0 && services_.newHost) host_ = services_.newHost(globals_.EngineComPort);
     if (!globals_.EngineIPAddress.empty()) engine_->OpenEngineLinks(globals_.EngineIPAddress);
     engine_->ResetEngineLinkState();
-    if (!globals_.EngineIPAddress.empty() && services_.newOstraSlot)
-        for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i);
+    if (!globals_.EngineIPAddress.empty() && services_.newOstraSlot) {
+        cards::OstraSlotServices cardServices;
+        cardServices.engineAddress = globals_.EngineIPAddress;
+        cardServices.link.writeLog = [this](const std::string& line) { log_->WriteLog(line); };
+        for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i, cardServices);
+    }
     surface_->Start_ISAS(true);
     engine_->InitialiseEngineComms();
     engine_->SendStartupRequests();
@@ -119,6 +123,11 @@ void TMainForm::OpenHardware() {
 }
 
 void TMainForm::CloseHardware() {
+    // An update left running (the program shuts down) goes before the
+    // devices it holds.
+    surfaceUpdate_ = nullptr;
+    ostraTivaUpdate_ = nullptr;
+    running_.reset();
     surface_->CloseSurfaceLink();
     engine_->SendSystemMessage(22, 0);
     engine_->CloseEngineLinks();

@@ -25,6 +25,9 @@ namespace ravelin::surface {
 class SurfaceLink;
 class SurfaceUpdate;
 }
+namespace ravelin::cards {
+class OstraTivaUpdate;
+}
 
 namespace ravelin::app {
 
@@ -78,7 +81,9 @@ struct MainFormServices {
                                                       engine::RackTable&)>
         newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int comPort)> newHost;
-    std::function<std::unique_ptr<cards::tOstraSlot>(int slot)> newOstraSlot;
+    // A card slot; the main window fills in the engine's address and the log,
+    // the factory the socket layer and the clock.
+    std::function<std::unique_ptr<cards::tOstraSlot>(int slot, const cards::OstraSlotServices& services)> newOstraSlot;
 };
 
 inline constexpr int umOverload = 1024 + 273;
@@ -221,6 +226,8 @@ private:
     // messages (the same object, or null for paths over other links).
     std::unique_ptr<platform::RunningUpdate> running_;
     surface::SurfaceUpdate* surfaceUpdate_ = nullptr;
+    // The running card firmware update, for the watchdog's back-on-line step.
+    cards::OstraTivaUpdate* ostraTivaUpdate_ = nullptr;
     int32_t updatingRow_ = 0;
     int32_t packetCount_ = 0;
     int32_t updateTimeoutCount_ = 0;   // refresh ticks left before the update counts as stalled

@@ -1,7 +1,9 @@
 #include "app/system_services.h"
 
 #include "engine/engine_unit.h"
+#include "cards/ostra_slot.h"
 #include "platform/clock.h"
+#include "platform/tcp_client.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
 
@@ -23,6 +25,13 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
                               engine::RackTable& racks) -> std::unique_ptr<engine::EngineLink> {
         return std::make_unique<engine::EngineUnit>(loop, platform::systemClock(), control, window, racks,
                                                     engine::TcpConnections(loop));
+    };
+    s.newOstraSlot = [&loop](int slot, cards::OstraSlotServices services) {
+        services.link.newClient = [&loop](const std::string& host, int port, platform::TcpClient::Handlers h) {
+            return platform::NewTcpClient(loop, host, port, std::move(h));
+        };
+        services.link.clock = &platform::systemClock();
+        return cards::NewOstraSlot(slot, services);
     };
     return s;
 }

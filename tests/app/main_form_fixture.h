@@ -161,7 +161,7 @@ protected:
                                                       engine::RackTable&)>
         newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int)> newHost;
-    std::function<std::unique_ptr<cards::tOstraSlot>(int)> newOstraSlot;
+    std::function<std::unique_ptr<cards::tOstraSlot>(int, const cards::OstraSlotServices&)> newOstraSlot;
     std::unique_ptr<TMainForm> form;
 };
 
