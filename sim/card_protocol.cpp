@@ -12,6 +12,7 @@ constexpr uint8_t kRestart = 4;
 constexpr uint8_t kStatus = 30;
 constexpr uint8_t kCardStatus = 38;
 constexpr uint8_t kClearToSend = 50;
+constexpr uint8_t kUpdateFPGA = 39;
 constexpr size_t kClearToSendBytes = 255;
 
 uint8_t sum8(const std::vector<uint8_t>& bytes, size_t n)
@@ -33,8 +34,33 @@ std::vector<uint8_t> cardFrame(const std::vector<uint8_t>& body)
 }
 
 CardProtocol::CardProtocol(CardConfig config, LogFn log)
-    : config_(std::move(config)), log_(std::move(log)), bootLoader_(config_.startInBootLoader)
+    : config_(std::move(config)), log_(std::move(log)), boot_(config_.bootLoader), fpga_(config_.fpga)
 {
+    if (config_.startInBootLoader) enterBootLoader();
+}
+
+void CardProtocol::enterBootLoader()
+{
+    bootLoader_ = true;
+    buffer_.clear();
+    boot_.enter();
+}
+
+void CardProtocol::serveBootLoader(std::vector<uint8_t>& out, bool& dropLink)
+{
+    boot_.receive(buffer_.data(), buffer_.size(), out);
+    buffer_.clear();
+    if (config_.dropAfterDataPackets > 0 && !dropped_ && boot_.record().dataPackets >= config_.dropAfterDataPackets) {
+        log("boot loader dropping the connection after data packet " + std::to_string(boot_.record().dataPackets));
+        dropped_ = true;
+        dropLink = true;
+        return;
+    }
+    if (boot_.active()) return;
+    // Reset: the card runs again, with the new image's version when it took one whole.
+    bootLoader_ = false;
+    if (const auto v = boot_.takeNewVersion()) config_.version = *v;
+    log("boot loader reset; firmware version " + std::to_string(config_.version));
 }
 
 void CardProtocol::log(const std::string& text) const
@@ -60,7 +86,8 @@ std::vector<uint8_t> CardProtocol::receive(const uint8_t* data, size_t n, bool& 
     buffer_.insert(buffer_.end(), data, data + n);
     while (!buffer_.empty()) {
         const uint8_t b = buffer_[0];
-        if (b == kSync) {
+        // Inside a boot-loader packet two 0x55 are image bytes, not the synchronisation.
+        if (b == kSync && !(bootLoader_ && boot_.hasPartialInput())) {
             if (buffer_.size() < 2) break;
             if (buffer_[1] == kSync) {
                 buffer_.erase(buffer_.begin(), buffer_.begin() + 2);
@@ -75,8 +102,8 @@ std::vector<uint8_t> CardProtocol::receive(const uint8_t* data, size_t n, bool& 
             }
         }
         if (bootLoader_) {
-            // The boot loader's own exchange is not served yet.
-            buffer_.erase(buffer_.begin());
+            serveBootLoader(out, dropLink);
+            if (dropLink) break;
             continue;
         }
         if (b == 0) {
@@ -127,9 +154,17 @@ void CardProtocol::handleFrame(const std::vector<uint8_t>& body, std::vector<uin
         break;
     case kRestart:
         ++record_.restarts;
-        bootLoader_ = true;
-        buffer_.clear();
         log("restarting into the boot loader");
+        enterBootLoader();
+        break;
+    case kUpdateFPGA:
+        for (auto reply : fpga_.receive(body.data() + 1, body.size() - 1)) {
+            // The device answers in the type of the exchange it was given.
+            reply[0] = kUpdateFPGA;
+            const auto f = cardFrame(reply);
+            out.insert(out.end(), f.begin(), f.end());
+        }
+        if (fpga_.record().completed > 0 && !fpga_.record().file.empty()) log("FPGA file taken");
         break;
     default:
         break;

@@ -6,6 +6,14 @@
 // checksum, the 8-bit sum of every byte before it. Outside frames the program
 // sends "UU" (0x55 0x55) to synchronise; a card running its firmware answers
 // 0xAA, a card waiting in its boot loader answers 0x00 0xCC.
+//
+// The restart message (header 4, data 0) sends the card to its boot loader,
+// which then takes the whole connection: ping, download, data, status, reset.
+// After the reset the card runs again and reports the version the new image
+// names. The running card takes its FPGA file in frames with header 39.
+
+#include "boot_loader.h"
+#include "file_update_device.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +33,9 @@ struct CardConfig {
     bool silent = false;               // fault: the card answers nothing at all
     int dropAfterPolls = 0;            // fault: the card closes the connection at this poll (0: never)
     bool grantClearToSend = true;      // "ClearToSend" after every read of 255 bytes or more
+    BootLoaderBehaviour bootLoader;    // faults of the boot loader (refusals, statuses, silence)
+    int dropAfterDataPackets = 0;      // fault: the boot loader closes the connection after this many data packets
+    FileUpdateBehaviour fpga{.enabled = true}; // the FPGA file update and its faults
 };
 
 // What the card has received, for tests and the log.
@@ -53,19 +64,26 @@ public:
     const CardConfig& config() const { return config_; }
     void setVersion(uint8_t v) { config_.version = v; }
     void setSilent(bool on) { config_.silent = on; }
+    const BootLoaderRecord& bootLoaderRecord() const { return boot_.record(); }
+    const FileUpdateRecord& fpgaRecord() const { return fpga_.record(); }
 
     // The status frame the card sends for a poll.
     std::vector<uint8_t> statusFrame() const;
 
 private:
     void handleFrame(const std::vector<uint8_t>& body, std::vector<uint8_t>& out, bool& dropLink);
+    void enterBootLoader();
+    void serveBootLoader(std::vector<uint8_t>& out, bool& dropLink);
     void log(const std::string& text) const;
 
     CardConfig config_;
     LogFn log_;
     std::vector<uint8_t> buffer_;
-    bool bootLoader_;
+    bool bootLoader_ = false;
     CardRecord record_;
+    BootLoader boot_;
+    FileUpdateDevice fpga_;
+    bool dropped_ = false;
 };
 
 // A card frame around header and data.

@@ -142,6 +142,24 @@ void VirtualCard::setSilent(bool on)
     protocol_.setSilent(on);
 }
 
+BootLoaderRecord VirtualCard::bootLoaderRecord() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.bootLoaderRecord();
+}
+
+FileUpdateRecord VirtualCard::fpgaRecord() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.fpgaRecord();
+}
+
+uint8_t VirtualCard::version() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.config().version;
+}
+
 bool VirtualCard::waitFor(const std::function<bool(const CardRecord&)>& pred, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(mutex_);

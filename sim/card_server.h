@@ -39,6 +39,9 @@ public:
     bool connected() const;
     void setVersion(uint8_t v);
     void setSilent(bool on);
+    BootLoaderRecord bootLoaderRecord() const;
+    FileUpdateRecord fpgaRecord() const;
+    uint8_t version() const;
     bool waitFor(const std::function<bool(const CardRecord&)>& pred, std::chrono::milliseconds timeout) const;
 
 private:

@@ -3,6 +3,7 @@
 // surface panels on pseudo-terminals until it is interrupted.
 
 #include "boot_loader_options.h"
+#include "card_options.h"
 #include "virtual_console.h"
 
 #include <CLI/CLI.hpp>
@@ -199,6 +200,19 @@ int main(int argc, char** argv)
     app.add_option("--rack-fault", rackFaultArgs,
                    "PORT:refuse-start:N | PORT:refuse-packet:PACKET:TIMES | PORT:wrong-check | PORT:flash:CODE")
         ->take_all();
+    CardOptionArgs cardOptionArgs;
+    app.add_option("--card-bl-nak", cardOptionArgs.naks, "SLOT:PACKET:TIMES the card's boot loader NAKs packet PACKET (1-based) TIMES times")
+        ->take_all();
+    app.add_option("--card-bl-status", cardOptionArgs.statuses, "SLOT:DATAPACKET:STATUS the card's status after that data packet")
+        ->take_all();
+    app.add_option("--card-bl-silent", cardOptionArgs.silent, "SLOT:DATAPACKETS the card's boot loader falls silent after that many")
+        ->take_all();
+    app.add_option("--card-bl-drop", cardOptionArgs.drops, "SLOT:DATAPACKETS the card's boot loader closes the connection after that many")
+        ->take_all();
+    app.add_option("--card-fpga-error", cardOptionArgs.fpgaErrors,
+                   "SLOT:PACKET:CODE the card answers FPGA packet PACKET (from 0, or erase) with error CODE")
+        ->take_all();
+    app.add_option("--card-fpga-silent", cardOptionArgs.fpgaSilent, "SLOT the card never answers the FPGA update")->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);
@@ -298,6 +312,7 @@ int main(int argc, char** argv)
         }
     }
     config.engineConfig = ec;
+    if (const std::string error = applyCardOptions(cardOptionArgs, config); !error.empty()) usageError(error);
 
     VirtualConsole console(config);
     if (writeOnly) {

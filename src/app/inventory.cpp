@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "app/main_unit.h"
 #include "cards/card_types.h"
+#include "cards/ostra_tiva_update.h"
 #include "mcu/surface_tiva_update.h"
 #include "platform/files.h"
 #include "surface/isa_serial.h"
@@ -279,6 +280,11 @@ void TMainForm::RefreshTimerEvent() {
                 else CancelUpdate("no response");
                 ReleaseEndedUpdate();
             }
+            // A card whose firmware was updated is back once it reports its type.
+            if (ostraTivaUpdate_ && (updatingRow_ == 15 || updatingRow_ == 17)) {
+                ostraTivaUpdate_->BackOnline();
+                ReleaseEndedUpdate();
+            }
             if (!display_.FlashProgress.empty() && refreshCount_ % 2 == 0) {
                 display_.FlashProgress += "|";
                 app::DisplayMessage(display_.FlashProgress);
@@ -292,6 +298,12 @@ void TMainForm::RefreshTimerEvent() {
         // without a click.
         if (const int row = mcu::SurfaceTiva_CheckBootLoader(*surface_)) {
             StartUpdate(row);
+            return;
+        }
+        std::string bootLoaderLine;
+        if (const int row = cards::OstraTiva_CheckBootLoader(ostra_, bootLoaderLine)) {
+            StartUpdate(row);
+            log_->AppendLogLine(bootLoaderLine);
             return;
         }
         if (refreshCount_ > 0) return;

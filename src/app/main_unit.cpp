@@ -13,6 +13,7 @@ namespace ravelin::app {
 TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     : services_(std::move(services)), folderArg_(std::move(programFolder)) {
     if (!services_.clock) services_.clock = &platform::systemClock();
+    if (services_.loop) surfacePause_ = std::make_unique<platform::OneShot>(*services_.loop);
     if (!services_.newTimerThread) services_.newTimerThread = platform::newSystemTimerThread;
     LogFile::Source src;
     src.folder = [this] { return globals_.FolderOnDisk; };
@@ -115,8 +116,12 @@ void TMainForm::OpenEngineLinks() {
     }
     if (!globals_.EngineIPAddress.empty()) engine_->OpenEngineLinks(globals_.EngineIPAddress);
     engine_->ResetEngineLinkState();
-    if (!globals_.EngineIPAddress.empty() && services_.newOstraSlot)
-        for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i);
+    if (!globals_.EngineIPAddress.empty() && services_.newOstraSlot) {
+        cards::OstraSlotServices cardServices;
+        cardServices.engineAddress = globals_.EngineIPAddress;
+        cardServices.link.writeLog = [this](const std::string& line) { log_->WriteLog(line); };
+        for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i, cardServices);
+    }
 }
 
 void TMainForm::CloseEngineLinks() {
@@ -134,6 +139,11 @@ void TMainForm::OpenHardware() {
 }
 
 void TMainForm::CloseHardware() {
+    // An update left running (the program shuts down) goes before the
+    // devices it holds.
+    surfaceUpdate_ = nullptr;
+    ostraTivaUpdate_ = nullptr;
+    running_.reset();
     surface_->CloseSurfaceLink();
     engine_->SendSystemMessage(22, 0);
     CloseEngineLinks();
@@ -148,6 +158,7 @@ void TMainForm::StartTimers() {
 
 void TMainForm::StopTimers() {
     if (!services_.loop) return;
+    if (surfacePause_) surfacePause_->cancel();
     if (refreshTimer_) services_.loop->removeTimer(refreshTimer_);
     if (commsTimer_) services_.loop->removeTimer(commsTimer_);
     refreshTimer_ = commsTimer_ = 0;
@@ -181,18 +192,7 @@ void TMainForm::CommsTimerEvent() {
             running_->CommsTick();
             ReleaseEndedUpdate();
         }
-        if (!surfaceUpdate_ || !surfaceUpdate_->ReadsLineItself()) {
-            int slot = 0;
-            std::string body;
-            while (surface_->ReceiveAnySurfaceMessage(slot, body, 255)) {
-                if (surfaceUpdate_) {
-                    surfaceUpdate_->SurfaceMessage(slot, body);
-                    ReleaseEndedUpdate();
-                }
-                // The panels are given time between messages, as the console software does.
-                services_.clock->sleep(20);
-            }
-        }
+        if (!surfacePause_ || !surfacePause_->pending()) ReadSurfaceMessages();
         // The host board is serviced with the engine links; without an engine
         // link the window does it.
         hostServiced_ = false;
@@ -203,6 +203,28 @@ void TMainForm::CommsTimerEvent() {
     } catch (const std::exception& e) {
         LogException(e.what());
     }
+}
+
+void TMainForm::ReadSurfaceMessages() {
+    if (surfaceUpdate_ && surfaceUpdate_->ReadsLineItself()) return;
+    int slot = 0;
+    std::string body;
+    if (!surface_->ReceiveAnySurfaceMessage(slot, body, 255)) return;
+    if (surfaceUpdate_) {
+        surfaceUpdate_->SurfaceMessage(slot, body);
+        ReleaseEndedUpdate();
+    }
+    // The panels are given 20 ms after each message, as the console software
+    // gives them, before the next one is taken. The pause is a timer, not a
+    // sleep: the window goes on answering meanwhile.
+    if (!surfacePause_) return;
+    surfacePause_->arm(20, [this] {
+        try {
+            ReadSurfaceMessages();
+        } catch (const std::exception& e) {
+            LogException(e.what());
+        }
+    });
 }
 
 void TMainForm::ShowEngIn(const std::string& text) {

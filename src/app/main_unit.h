@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/dfu_library.h"
 #include "platform/event_loop.h"
+#include "platform/one_shot.h"
 #include "platform/timer_thread.h"
 #include "platform/update_control.h"
 #include "surface/com_stream.h"
@@ -24,6 +25,9 @@
 namespace ravelin::surface {
 class SurfaceLink;
 class SurfaceUpdate;
+}
+namespace ravelin::cards {
+class OstraTivaUpdate;
 }
 
 namespace ravelin::app {
@@ -85,7 +89,9 @@ struct MainFormServices {
         newHost;
     // The USB DFU library, made on first use and kept; null: none.
     std::function<platform::DfuLibrary*()> dfuLibrary;
-    std::function<std::unique_ptr<cards::tOstraSlot>(int slot)> newOstraSlot;
+    // A card slot; the main window fills in the engine's address and the log,
+    // the factory the socket layer and the clock.
+    std::function<std::unique_ptr<cards::tOstraSlot>(int slot, const cards::OstraSlotServices& services)> newOstraSlot;
 };
 
 inline constexpr int umOverload = 1024 + 273;
@@ -214,6 +220,8 @@ public:
 private:
     // Frees the running update once it has ended and has nothing left to do.
     void ReleaseEndedUpdate();
+    // Takes one message from the surface link, then pauses 20 ms before the next.
+    void ReadSurfaceMessages();
     void OpenHardware();
     void CloseHardware();
     // The links to the engine: the host board, the engine link and the card
@@ -238,6 +246,8 @@ private:
     // messages (the same object, or null for paths over other links).
     std::unique_ptr<platform::RunningUpdate> running_;
     surface::SurfaceUpdate* surfaceUpdate_ = nullptr;
+    // The running card firmware update, for the watchdog's back-on-line step.
+    cards::OstraTivaUpdate* ostraTivaUpdate_ = nullptr;
     int32_t updatingRow_ = 0;
     int32_t packetCount_ = 0;
     int32_t updateTimeoutCount_ = 0;   // refresh ticks left before the update counts as stalled
@@ -245,7 +255,8 @@ private:
     int32_t downloadFileSize_ = 0;     // bytes, or 100 for a path that reports a fraction
     int32_t downloadProgress_ = 0;
     UpdateResult lastResult_;
-    bool hostServiced_ = false;   // the engine link serviced the host board this tick
+    bool hostServiced_ = false;
+    std::unique_ptr<platform::OneShot> surfacePause_;  // the pause after each surface message   // the engine link serviced the host board this tick
     std::unique_ptr<engine::EngineLink> engine_;
     std::unique_ptr<host::CorvaneHost> host_;
     std::array<std::unique_ptr<cards::tOstraSlot>, 2> ostra_;

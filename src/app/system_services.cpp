@@ -2,11 +2,13 @@
 
 #include <memory>
 
+#include "cards/ostra_slot.h"
 #include "engine/engine_unit.h"
 #include "host/corvane_host.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/ini.h"
+#include "platform/tcp_client.h"
 #include "platform/timer_thread.h"
 #include "surface/com_ports.h"
 
@@ -42,6 +44,13 @@ MainFormServices SystemServices(platform::EventLoop& loop, const std::string& pr
             *library = platform::OpenDfuLibrary(ini.readString("DevicePaths", "DFU", ""), loop, why);
         }
         return library->get();
+    };
+    s.newOstraSlot = [&loop](int slot, cards::OstraSlotServices services) {
+        services.link.newClient = [&loop](const std::string& host, int port, platform::TcpClient::Handlers h) {
+            return platform::NewTcpClient(loop, host, port, std::move(h));
+        };
+        services.link.clock = &platform::systemClock();
+        return cards::NewOstraSlot(slot, services);
     };
     return s;
 }

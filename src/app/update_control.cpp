@@ -4,6 +4,8 @@
 
 #include "app/catalogue.h"
 #include "app/main_unit.h"
+#include "cards/ostra_fpga_update.h"
+#include "cards/ostra_tiva_update.h"
 #include "mcu/local_io_fpga_update.h"
 #include "mcu/surface_tiva_update.h"
 #include "platform/files.h"
@@ -153,6 +155,7 @@ void TMainForm::GridMouseDown(int col, int row) {
 void TMainForm::ReleaseEndedUpdate() {
     if (updatingRow_ != 0 || !running_ || running_->StepsLeft()) return;
     surfaceUpdate_ = nullptr;
+    ostraTivaUpdate_ = nullptr;
     running_.reset();
 }
 
@@ -209,9 +212,14 @@ void TMainForm::StartUpdate(int nRow) {
             running_ = std::move(fpga);
         }
     } else if (nRow >= 15 && nRow <= 18) {
-        if (auto* slot = OstraSlot((nRow - 15) / 2)) {
-            if ((nRow - 15) % 2 == 0) slot->Start_OstraTivaUpdate("Ostra\\" + file);
-            else slot->Start_OstraFPGAUpdate("Ostra\\" + file);
+        // A missing slot or link ends the update at once with "no response".
+        cards::tOstraSlot* slot = OstraSlot((nRow - 15) / 2);
+        if ((nRow - 15) % 2 == 0) {
+            auto tiva = std::make_unique<cards::OstraTivaUpdate>(*this, slot, globals_.FolderOnDisk, "Ostra\\" + file);
+            ostraTivaUpdate_ = tiva.get();
+            running_ = std::move(tiva);
+        } else {
+            running_ = std::make_unique<cards::OstraFPGAUpdate>(*this, slot, globals_.FolderOnDisk, "Ostra\\" + file);
         }
     } else if (nRow >= FirstRackRow && !file.empty()) {
         if (const int rack = RackOfRow(nRow)) running_ = engine_->NewRackDownload(rack, "Racks\\" + file);

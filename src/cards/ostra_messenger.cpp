@@ -150,8 +150,19 @@ void tOstraMessenger::ClientSocketConnect()
     if (OnConnected) OnConnected();
 }
 
+void tOstraMessenger::Reconnect()
+{
+    dropped_ = false;
+    connected_ = false;
+    heldBack_.clear();
+    if (!client_) return;
+    client_->close();
+    client_->open();
+}
+
 void tOstraMessenger::ClientSocketDisconnect()
 {
+    dropped_ = true;
     connected_ = false;
     heldBack_.clear();
     LogMessage(Ostraname + " Client disconnected");

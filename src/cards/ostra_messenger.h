@@ -55,6 +55,11 @@ public:
     int ReceiveBuffer(void* aBuffer, int Count);
     int SendBuffer(const void* aBuffer, int Count);
     bool IsConnected() const { return connected_; }
+    // The card closed a connection that was made; nothing makes it again
+    // by itself.
+    bool Dropped() const { return dropped_; }
+    // Makes the connection again.
+    void Reconnect();
 
     // Bytes waiting to go out, the ones a would-block held back included.
     int32_t OutgoingCount();
@@ -92,6 +97,7 @@ private:
     surface::tFiFo InQueue{1, QueueBytes};
     std::string heldBack_; // a batch the socket took only part of
     bool connected_ = false;
+    bool dropped_ = false;
     std::unique_ptr<platform::TcpClient> client_;
 };
 

@@ -151,8 +151,13 @@ void tOstraSlot::Service()
 {
     if (!Messenger) return;
     // During a firmware update the boot loader owns the link.
+    if (RestartTicks > 0) {
+        if (--RestartTicks == 0) CreateCodeUpdater();
+        return;
+    }
     if (CodeUpdater) {
         CodeUpdater->PollTimerEvent();
+        if (CodeUpdater && CodeUpdater->Ended()) CodeUpdaterEnded();
         return;
     }
     nRack = services_.racks ? services_.racks->RackOnPort(16 + SlotNumber) : -1;
@@ -188,6 +193,9 @@ void tOstraSlot::ServiceAYT()
     AYTQFCount = 0;
     ++AYTFailCount;
     if (AYTFailCount > AYTFailMax) {
+        // A link the card dropped is made again, so that a card that went
+        // away (restarting, or after a failed update) is reached once it is back.
+        if (Messenger->Dropped()) Messenger->Reconnect();
         // A running card answers the synchronisation with 0xAA; one in its
         // boot loader with 0xCC, which leaves the count above the limit, so
         // it is synchronised again every second until it is updated.
@@ -283,7 +291,10 @@ void tOstraSlot::Receive(const std::string& aMessage)
         }
         break;
     case cm_UpdateFPGA:
-        if (FPGAUpdater) FPGAUpdater->ReceiveMessage(aMessage);
+        if (FPGAUpdater) {
+            FPGAUpdater->ReceiveMessage(aMessage);
+            if (FPGAUpdater && FPGAUpdater->Ended()) ReleaseFPGAUpdater();
+        }
         break;
     case cm_InputSRC:
         if (CardType == 31 || MADISRCValid()) {

@@ -6,8 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "cards/ostra_messenger.h"
 #include "cards/ostra_types.h"
+#include "cards/tiva_ethernet_messenger.h"
+#include "mcu/tiva_file_updater.h"
+#include "mcu/tiva_updater.h"
 
 // One interface-card slot of the engine: the card protocol over the slot's
 // link, the once-a-second poll that also finds a card waiting in its boot
@@ -31,22 +36,6 @@ public:
     virtual int PartnerRack(int kind, int port) = 0;
 };
 
-// The boot-loader updater while a card firmware update runs: the slot then
-// only drives its poll step.
-class OstraCodeUpdater {
-public:
-    virtual ~OstraCodeUpdater() = default;
-    virtual void PollTimerEvent() = 0;
-};
-
-// The file updater while a card FPGA update runs: it gets every "Update FPGA"
-// message whole, header first.
-class OstraFileUpdater {
-public:
-    virtual ~OstraFileUpdater() = default;
-    virtual void ReceiveMessage(const std::string& aMessage) = 0;
-};
-
 struct OstraSlotServices {
     std::string engineAddress;    // EngineIPAddress; empty: the slot opens no link
     std::string localAddress;     // this computer's address, "a.b.c.d", for Duzod devices
@@ -61,6 +50,11 @@ public:
     static constexpr int ClearToSendWaitCalls = 1000;
     static constexpr int MessageErrorZeros = 250;
     static constexpr int MinRack = 1, MaxRack = 49;
+    // Service calls the card is given to restart into its boot loader (1 s).
+    static constexpr int RestartCalls = 100;
+    // Service calls from the end of a firmware update to the synchronisation
+    // that finds out whether the card came back.
+    static constexpr int SyncAfterUpdateCalls = 20;
 
     // A slot without a link: it reports no card.
     tOstraSlot();
@@ -87,10 +81,32 @@ public:
     void ReplyDuzodIPAddressRequest();
     void SendDuzodIPAddress(int CmdType, const tDuzodIPRec& DuzodIPRec);
 
-    // Placeholders the main window still calls; the card update paths
-    // replace them.
-    virtual void Start_OstraTivaUpdate(const std::string&) {}
-    virtual void Start_OstraFPGAUpdate(const std::string&) {}
+    // Card firmware through the card's boot loader: unless the card waits in
+    // its boot loader already it is told to restart into it (03 04 00 07) and
+    // given a second; then the image goes over the link while the card
+    // protocol is suspended. aProgressEvent hears of every step and of a
+    // failure; aFinishedEvent of the reset the boot loader acknowledged, once
+    // the slot has been cleared to wait for the restarted card. False, with
+    // nothing sent, when the slot cannot start now (no connection, a card
+    // update of this slot running).
+    bool UpdateCode(std::vector<uint8_t> image, mcu::tTivaUpdateEvent aProgressEvent,
+                    mcu::tTivaUpdateEvent aFinishedEvent, mcu::DisplayFn display = {});
+    // The card FPGA through the running firmware's file update, each message a
+    // card frame with header 39, while the card protocol goes on. The start
+    // message goes out at once; aFinishedEvent hears of the end, a success or
+    // an abort. False, with nothing sent, as for UpdateCode, and also while
+    // the card waits in its boot loader.
+    bool UpdateFPGA(std::vector<uint8_t> file, mcu::tTivaUpdateEvent aProgressEvent,
+                    mcu::tTivaUpdateEvent aFinishedEvent, mcu::DisplayFn display = {});
+    // Drops a card update of this slot without telling its owner (the owner
+    // gave up on it); the slot then serves the card again and synchronises
+    // to find out where the card stands.
+    void AbortUpdates();
+    // A firmware update holds the slot: restarting the card or talking to
+    // its boot loader.
+    bool CodeUpdating() const { return CodeUpdater || RestartTicks > 0; }
+    // Connected, and no card update of this slot running.
+    bool ReadyForUpdate() const { return Messenger && Messenger->IsConnected() && !CodeUpdating() && !FPGAUpdater; }
 
     uint8_t SlotNumber = 0;
     uint8_t CardType = 0; // 0: no card
@@ -109,11 +125,14 @@ public:
     bool IODeviceDataChanged = false;
     tIODeviceData IODeviceData;
     std::unique_ptr<tDuzodDataRec> DuzodData;
-    std::unique_ptr<OstraCodeUpdater> CodeUpdater;
-    std::unique_ptr<OstraFileUpdater> FPGAUpdater;
+    std::unique_ptr<mcu::tTivaUpdater> CodeUpdater;
+    std::unique_ptr<mcu::tTivaFileUpdater> FPGAUpdater;
     std::unique_ptr<tOstraMessenger> Messenger;
     bool InBootLoader = false;
     bool ClearToSend = false;
+    std::unique_ptr<tTivaEthernetMessenger> UpdateMessenger;
+    // Service calls left before the boot loader is spoken to; 0 = none.
+    int32_t RestartTicks = 0;
     std::string ReceiveBuffer;
     int32_t nRack = -1;
     int32_t AYTQFCount = 0;
@@ -122,6 +141,8 @@ public:
     int32_t ClearToSendFailCount = 0;
     int32_t SRCTimerCount = 0;
     tMADITransmitMode MADITransmitMode = madi48k;
+    mcu::tTivaUpdateEvent CodeUpdateFinishedEvent;
+    mcu::tTivaUpdateEvent FPGAUpdateFinishedEvent;
     std::unique_ptr<tDante64DataRec> Dante64Data;
 
     std::function<void(int nRack, uint8_t NetworkID)> OnNetworkIDReceived;
@@ -146,8 +167,19 @@ private:
     void ReceiveDuzod(uint8_t header, const std::string& data);
     void ReceiveDante(const std::string& aMessage);
     uint8_t* rackRecord(int n) const;
+    void CreateCodeUpdater();
+    // CodeUpdaterFinished and FPGAUpdaterFinished: run once the updater's own
+    // call has returned, never from inside it.
+    void CodeUpdaterEnded();
+    void ReleaseFPGAUpdater();
+    void ReleaseCodeUpdater();
+    platform::Clock& clock() const;
 
     OstraSlotServices services_;
+    std::vector<uint8_t> pendingImage_;   // the image while the card restarts
+    mcu::tTivaUpdateEvent codeProgress_;
+    mcu::DisplayFn codeDisplay_;
+    bool codeAck_ = false;                // the boot loader acknowledged the reset
 };
 
 using tOstraSlots = std::array<std::unique_ptr<tOstraSlot>, 2>;

@@ -14,7 +14,7 @@ protected:
             hostBoard = h.get();
             return h;
         };
-        newOstraSlot = [this](int i) {
+        newOstraSlot = [this](int i, const cards::OstraSlotServices&) {
             auto s = std::make_unique<cards::tOstraSlot>();
             s->SlotNumber = uint8_t(i);
             slots[i] = s.get();
@@ -166,7 +166,7 @@ protected:
     void SetUp() override {
         MainFormTest::SetUp();
         Kr60("[KR60]\r\nEngineIPAddress=10.0.0.1\r\n");
-        newOstraSlot = [this](int i) {
+        newOstraSlot = [this](int i, const cards::OstraSlotServices&) {
             auto s = std::make_unique<cards::tOstraSlot>();
             slots[i] = s.get();
             return s;

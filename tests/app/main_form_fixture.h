@@ -167,7 +167,7 @@ protected:
         newEngineLink;
     std::function<std::unique_ptr<host::CorvaneHost>(int)> newHost;
     bool realHost = false;  // the host link itself, on the fake ports
-    std::function<std::unique_ptr<cards::tOstraSlot>(int)> newOstraSlot;
+    std::function<std::unique_ptr<cards::tOstraSlot>(int, const cards::OstraSlotServices&)> newOstraSlot;
     std::unique_ptr<TMainForm> form;
 };
 

@@ -11,18 +11,6 @@ using namespace ravelin::cards::test;
 
 namespace {
 
-// A frame as the card sends it, written out by hand: length, header, data,
-// and the sum of all of them.
-std::string CardFrame(std::initializer_list<int> body)
-{
-    std::string f(1, char(body.size() + 1));
-    for (int b : body) f.push_back(char(uint8_t(b)));
-    uint8_t sum = 0;
-    for (char c : f) sum = uint8_t(sum + uint8_t(c));
-    f.push_back(char(sum));
-    return f;
-}
-
 // A status: type, version, temperature, FPGA text "22/04/2021", 48 kHz.
 std::string Status(int type, int version = 6)
 {

@@ -76,5 +76,25 @@ TEST_F(EngineRun, RackCodeGoesThroughTheEngineToTheRackByteForByte) {
     EXPECT_TRUE(LogHas("update successful"));
 }
 
+// While the engine refuses the connection, the program keeps trying, says so
+// in the log, and the panels go on being polled and shown.
+TEST_F(EngineRun, ARefusedEngineIsTriedAgainWhileThePanelsAreServed) {
+    config.engineConfig.refuseMs = 1000;
+    Serve();
+    // The dates come with the version requests of every fifth second.
+    auto r = RunProgram(Ravelin({"list", "--json", "--wait", "6"}), 20000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto rows = nlohmann::json::parse(r.out)["rows"];
+    EXPECT_EQ(rows[11]["cells"][3], "11") << "the GPIO panel reported meanwhile";
+    EXPECT_EQ(rows[0]["cells"][3], "30/09/2021") << "the engine answered once it took the connection";
+    int refused = 0, connected = 0;
+    for (auto& l : Log()) {
+        refused += l.find("Engine ** EngineMessenger Cannot connect to Engine at ") != std::string::npos;
+        connected += l.find("Engine Client connected to engine") != std::string::npos;
+    }
+    EXPECT_GE(refused, 1);
+    EXPECT_EQ(connected, 1);
+}
+
 } // namespace
 } // namespace ravelin::testing

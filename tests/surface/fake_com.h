@@ -27,6 +27,7 @@ struct FakeLine {
     int dtrPulses = 0;
     bool open = false;           // the port object exists
     std::function<void()> onClose; // runs when the port object is destroyed
+    std::function<void()> onSend;  // runs after each send, outside the lock (a device that answers at once)
 
     void feed(const std::string& bytes) {
         std::lock_guard<std::mutex> g(lock);
@@ -76,6 +77,12 @@ public:
             }
             std::this_thread::yield();
         }
+        std::function<void()> onSend;
+        {
+            std::lock_guard<std::mutex> g(line_->lock);
+            onSend = line_->onSend;
+        }
+        if (onSend) onSend();
         return n;
     }
     int receive(uint8_t* data, int count) override {
