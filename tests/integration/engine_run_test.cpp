@@ -50,7 +50,11 @@ TEST_F(EngineRun, TheInventoryShowsTheEnginesCodeDatesAndItsRacks) {
     EXPECT_TRUE(datesLogged);
 }
 
-TEST_F(EngineRun, EngineCodeOfOddLengthArrivesWholeIsProgrammedAndTheRunEnds) {
+TEST_F(EngineRun, EngineCodeOfOddLengthArrivesWholeIsProgrammedAndTheEngineRestartsAtClosing) {
+    // The host board resets the engine when the program closes after new engine code.
+    sim::HostBoardConfig board;
+    board.comPort = 6;
+    config.hostBoard = board;
     Serve();
     std::string image(100001, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 7 + 3);
@@ -62,6 +66,7 @@ TEST_F(EngineRun, EngineCodeOfOddLengthArrivesWholeIsProgrammedAndTheRunEnds) {
     EXPECT_TRUE(LogHas("updating SP6v.bin to Engine"));
     EXPECT_TRUE(LogHas("update successful"));
     EXPECT_EQ(Log().back().substr(31), "closing");
+    EXPECT_NE(r.out.find("Engine restarted successfully"), std::string::npos) << r.out;
 }
 
 TEST_F(EngineRun, RackCodeGoesThroughTheEngineToTheRackByteForByte) {
