@@ -2,7 +2,9 @@
 // after each surface message is a timer, not a sleep of the user-interface
 // thread. A panel that answers every line at once would otherwise hold the
 // thread from the first line to the last.
+#include <algorithm>
 #include <atomic>
+#include <vector>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -20,7 +22,7 @@ TEST_F(MainFormTest, EventsAreHandledWithinAFifthOfASecondDuringAHexUpdate) {
     SerialPorts({{4, 14}});
     PanelModel& panel = Panel(14, 134, 11);
     std::string text = ":10080000000000000C000000000000000000000000DC\r\n";
-    for (int i = 0; i < 60; ++i) text += ":0400000000112233XX\r\n";
+    for (int i = 0; i < 100; ++i) text += ":0400000000112233XX\r\n";
     text += ":00000001FF\r\n";
     WriteFile(folder / "KR60GPIO.hex", text);
     // The poll (on the link's timer thread) and the update both send.
@@ -46,14 +48,16 @@ TEST_F(MainFormTest, EventsAreHandledWithinAFifthOfASecondDuringAHexUpdate) {
     // Another thread asks the window for attention every 20 ms, as a desktop does.
     using Clock = std::chrono::steady_clock;
     std::atomic<bool> done{false};
-    std::atomic<int64_t> worstMs{0};
+    std::mutex answeredLock;
+    std::vector<int64_t> answeredMs;
     std::thread asker([&] {
         while (!done) {
             const auto asked = Clock::now();
             real.post([&, asked] {
                 const int64_t ms =
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
-                if (ms > worstMs) worstMs = ms;
+                std::lock_guard<std::mutex> g(answeredLock);
+                answeredMs.push_back(ms);
             });
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -63,8 +67,15 @@ TEST_F(MainFormTest, EventsAreHandledWithinAFifthOfASecondDuringAHexUpdate) {
     asker.join();
     EXPECT_FALSE(window.UpdateBusy());
     EXPECT_EQ(window.Display().Progress, "update successful");
-    EXPECT_EQ(panel.hexLines.size(), 62u);
-    EXPECT_LT(worstMs.load(), 200);
+    EXPECT_EQ(panel.hexLines.size(), 102u);
+    // A window held for the whole update (2 s here) would leave most asks
+    // unanswered for far longer; a busy machine may delay a few of them.
+    real.runFor(50);
+    std::lock_guard<std::mutex> g(answeredLock);
+    ASSERT_GT(answeredMs.size(), 50u);
+    const auto late = std::count_if(answeredMs.begin(), answeredMs.end(), [](int64_t ms) { return ms >= 200; });
+    EXPECT_LE(late * 10, static_cast<long>(answeredMs.size())) << late << " of " << answeredMs.size() << " late";
+    EXPECT_LT(*std::max_element(answeredMs.begin(), answeredMs.end()), 1000);
     window.FormClose();
 }
 
