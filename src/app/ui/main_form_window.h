@@ -48,6 +48,8 @@ private:
     QLabel* progressLabel_ = nullptr;
     QLabel* statusLabel_ = nullptr;
     QLabel* messagePanel_ = nullptr;
+    QLabel* engineSerialLabelLabel_ = nullptr;
+    QLabel* engineSerialLabel_ = nullptr;
     QProgressBar* sourceMeter_ = nullptr;
     QProgressBar* destMeter_ = nullptr;
     QWidget* arrow_ = nullptr;

@@ -112,6 +112,13 @@ MainFormWindow::MainFormWindow(app::TMainForm& form, QtEventLoop& loop)
     closeButton_->setPalette(buttonPal);
     connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
 
+    // The engine's serial number, shown once the engine says which file set it runs.
+    engineSerialLabelLabel_ = NewLabel(this, QRect(686, 79, 150, 15), true);
+    engineSerialLabelLabel_->setText(QStringLiteral("engine serial number"));
+    engineSerialLabelLabel_->hide();
+    engineSerialLabel_ = NewLabel(this, QRect(685, 95, 120, 14), false, 11);
+    engineSerialLabel_->hide();
+
     updatingLabel_ = NewLabel(this, QRect(720, 219, 80, 15), true);
     updatingLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     updatingLabel_->setText(QStringLiteral("updating"));
@@ -161,6 +168,9 @@ void MainFormWindow::Sync() {
     SetText(progressLabel_, LabelText(d.Progress));
     SetText(statusLabel_, LabelText(d.Status));
     SetText(messagePanel_, LineText(d.Message));
+    engineSerialLabelLabel_->setVisible(d.EngineSerialVisible);
+    engineSerialLabel_->setVisible(d.EngineSerialVisible);
+    SetText(engineSerialLabel_, LabelText(d.EngineSerial));
 
     if (sourceMeter_->value() != d.SourceMeter) sourceMeter_->setValue(d.SourceMeter);
     if (destMeter_->value() != d.DestMeter) destMeter_->setValue(d.DestMeter);
