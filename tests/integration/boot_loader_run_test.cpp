@@ -5,44 +5,26 @@
 #include <filesystem>
 #include <fstream>
 
+#include "integration/console_fixture.h"
 #include "integration/process.h"
-#include "virtual_console.h"
 
 namespace ravelin::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-class BootLoaderRun : public ::testing::Test {
+class BootLoaderRun : public ConsoleFixture {
 protected:
-    void SetUp() override {
-        folder = fs::temp_directory_path() / ("ravelin-bl-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder);
-        config.hexLines = 60;
-        config.writeSimLog = false;
-    }
-    void TearDown() override {
-        console.reset();
-        fs::remove_all(folder);
-    }
     // Serves the console with a short work-surface image that names version 8.
     void Serve() {
-        console = std::make_unique<sim::VirtualConsole>(config);
-        console->start();
-        ASSERT_TRUE(console->writeFolder(folder)) << console->lastError();
+        ConsoleFixture::Serve();
         std::string text(2000, '\x5A');
         text.replace(300, 9, std::string("version ") + char(8));
         image.assign(text.begin(), text.end());
         std::ofstream(folder / "KR60worksurface.bin", std::ios::binary) << text;
     }
     ProcessResult Update(const char* row, const char* wait = "1.5") {
-        return RunProgram({RAVELIN_EXE, "--folder", folder.string(), "update", row, "--wait", wait}, 30000);
+        return RunProgram(Ravelin({"update", row, "--wait", wait}), 30000);
     }
 
-    fs::path folder;
-    sim::ConsoleConfig config;
-    std::unique_ptr<sim::VirtualConsole> console;
     std::vector<uint8_t> image;
 };
 

@@ -8,6 +8,7 @@
 
 #include "app/main_unit.h"
 #include "app/system_services.h"
+#include "integration/console_fixture.h"
 #include "integration/process.h"
 #include "platform/plain_event_loop.h"
 #include "virtual_console.h"
@@ -17,29 +18,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CardUpdateRun : public ::testing::Test {
+class CardUpdateRun : public ConsoleFixture {
 protected:
     void SetUp() override {
+        ConsoleFixture::SetUp();
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        folder = fs::temp_directory_path() / ("ravelin-card-" + std::to_string(::getpid()) + "-" + name);
-        fs::remove_all(folder);
         // An address of this test's own: the cards' ports are fixed. The cards
-    // report their type two seconds after the link opens (synchronisation,
-    // then the first poll), hence the default wait.
+        // report their type two seconds after the link opens (synchronisation,
+        // then the first poll), hence the default wait.
         config.engineIPAddress = "127." + std::to_string(100 + ::getpid() % 100) + "." +
                                  std::to_string(std::hash<std::string>{}(name) % 250 + 1) + ".1";
-        config.writeSimLog = false;
-    }
-    void TearDown() override {
-        console.reset();
-        fs::remove_all(folder);
     }
     // A short MADI card image naming version 8, and a short FPGA file that
     // keeps the generated one's header (its date).
     void Serve() {
-        console = std::make_unique<sim::VirtualConsole>(config);
-        console->start();
-        ASSERT_TRUE(console->writeFolder(folder)) << console->lastError();
+        ConsoleFixture::Serve();
         std::string text(2000, '\x3C');
         text.replace(300, 9, std::string("version ") + char(8));
         image.assign(text.begin(), text.end());
@@ -54,12 +47,9 @@ protected:
             .write(reinterpret_cast<const char*>(bitFile.data()), std::streamsize(bitFile.size()));
     }
     ProcessResult Update(const char* row, const char* wait = "3") {
-        return RunProgram({RAVELIN_EXE, "--folder", folder.string(), "update", row, "--wait", wait}, 30000);
+        return RunProgram(Ravelin({"update", row, "--wait", wait}), 30000);
     }
 
-    fs::path folder;
-    sim::ConsoleConfig config;
-    std::unique_ptr<sim::VirtualConsole> console;
     std::vector<uint8_t> image, bitFile;
 };
 
