@@ -41,6 +41,9 @@ bool SendToOstraSlot(const tOstraSlots& OstraSlots, engine::tEngineHeader Header
     const int index = Header.Band() - kFirstSlotPort;
     if (index < 0 || index > 1 || !OstraSlots[size_t(index)]) return false;
     tOstraSlot& slot = *OstraSlots[size_t(index)];
+    // Only a card known to run its firmware takes rack messages: a boot
+    // loader would read a frame as the start of one of its own packets.
+    if (slot.CardType == 0 || slot.InBootLoader || slot.CodeUpdating()) return true;
     if (Header.IDlo() == kMADITransmitModeID) {
         if (Count > 0) slot.SetMADITransmitMode(tMADITransmitMode(Data[0]));
         return true;

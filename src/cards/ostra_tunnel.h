@@ -14,7 +14,9 @@ namespace ravelin::cards {
 // An engine message (module 11, Band 16 or 17) for the rack behind a card:
 // the header, the data bytes from byte 10 and their count. The MADI transmit
 // mode (0x0B1B) sets the slot's mode; anything else goes as card message 31.
-// False when the slot does not exist.
+// Dropped while the slot knows of no card running its firmware (no card has
+// reported yet, it waits in its boot loader, or its firmware is being
+// updated). False when the slot does not exist.
 bool SendToOstraSlot(const tOstraSlots& OstraSlots, engine::tEngineHeader Header, const uint8_t* Data, int Count);
 
 // The engine's device-data message (0x0B15) for the rack on `port`, carrying

@@ -48,6 +48,7 @@ protected:
             slots[size_t(i)] = NewOstraSlot(i, s);
             sock[i]->connect();
             slots[size_t(i)]->Service();
+            slots[size_t(i)]->CardType = 20; // a MADI card running its firmware
         }
     }
     // What the slot sends on its next service step.
@@ -189,6 +190,30 @@ TEST_F(MADITunnelTest, NothingGoesForWhatCannotBeSent)
     EXPECT_FALSE(SendToOstraSlot(slots, MakeHeader(0x0B28, 16, 3), kData, 4));
     EXPECT_FALSE(SendToOstraSlot(slots, MakeHeader(0x0B28, 18, 3), kData, 4));
     EXPECT_EQ(Sent(1), "");
+}
+
+TEST_F(MADITunnelTest, NothingGoesToACardNotKnownToRunItsFirmware)
+{
+    struct Case {
+        const char* what;
+        uint8_t cardType;
+        bool inBootLoader;
+        int restartTicks;
+    };
+    const Case cases[] = {{"no card reported yet", 0, false, 0},
+                          {"waiting in its boot loader", 20, true, 0},
+                          {"restarting for a firmware update", 20, false, 50}};
+    const uint8_t mode[] = {0, 0, 0, 0};
+    for (const auto& c : cases) {
+        slots[0]->CardType = c.cardType;
+        slots[0]->InBootLoader = c.inBootLoader;
+        slots[0]->RestartTicks = c.restartTicks;
+        EXPECT_TRUE(SendToOstraSlot(slots, MakeHeader(0x0B28, 16, 3), kData, 4)) << c.what;
+        EXPECT_TRUE(SendToOstraSlot(slots, MakeHeader(0x0B1B, 16, 0), mode, 4)) << c.what;
+        sock[0]->sent.clear();
+        slots[0]->Messenger->SendBufferedOutput();
+        EXPECT_EQ(sock[0]->allSent(), "") << c.what;
+    }
 }
 
 TEST_F(MADITunnelTest, MessageFromTheCardReachesTheHandlerWithoutItsFirstDataByte)
