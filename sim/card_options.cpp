@@ -70,6 +70,7 @@ std::string applyCardOptions(const CardOptionArgs& args, ConsoleConfig& config)
             f.errorCode = uint8_t(v[2]);
         }
         for (int s : args.fpgaSilent) card(s, "--card-fpga-silent")->fpga.silent = true;
+        for (int s : args.racks) card(s, "--card-rack")->madiRack = VirtualRackConfig{};
     } catch (const std::string& error) {
         return error;
     }

@@ -16,6 +16,7 @@ struct CardOptionArgs {
     std::vector<std::string> drops;      // --card-bl-drop SLOT:DATAPACKETS
     std::vector<std::string> fpgaErrors; // --card-fpga-error SLOT:PACKET:CODE (PACKET "erase" for the erase)
     std::vector<int> fpgaSilent;         // --card-fpga-silent SLOT
+    std::vector<int> racks;              // --card-rack SLOT
 };
 
 // Applies the options to the cards; an empty result, or the text of the

@@ -13,6 +13,7 @@ constexpr uint8_t kStatus = 30;
 constexpr uint8_t kCardStatus = 38;
 constexpr uint8_t kClearToSend = 50;
 constexpr uint8_t kUpdateFPGA = 39;
+constexpr uint8_t kTarvolaControl = 31; // data 0, then a MADI control message
 constexpr size_t kClearToSendBytes = 255;
 
 uint8_t sum8(const std::vector<uint8_t>& bytes, size_t n)
@@ -20,6 +21,19 @@ uint8_t sum8(const std::vector<uint8_t>& bytes, size_t n)
     uint8_t s = 0;
     for (size_t i = 0; i < n; ++i) s = uint8_t(s + bytes[i]);
     return s;
+}
+
+void append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
+{
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// A MADI control message from the rack, as the card passes it on.
+std::vector<uint8_t> madiFrame(const std::vector<uint8_t>& message)
+{
+    std::vector<uint8_t> body = {kTarvolaControl, 0};
+    body.insert(body.end(), message.begin(), message.end());
+    return cardFrame(body);
 }
 
 } // namespace
@@ -36,6 +50,7 @@ std::vector<uint8_t> cardFrame(const std::vector<uint8_t>& body)
 CardProtocol::CardProtocol(CardConfig config, LogFn log)
     : config_(std::move(config)), log_(std::move(log)), boot_(config_.bootLoader), fpga_(config_.fpga)
 {
+    if (config_.madiRack) rack_.emplace(*config_.madiRack);
     if (config_.startInBootLoader) enterBootLoader();
 }
 
@@ -147,10 +162,24 @@ void CardProtocol::handleFrame(const std::vector<uint8_t>& body, std::vector<uin
         }
         const auto s = statusFrame();
         out.insert(out.end(), s.begin(), s.end());
+        if (rackVersionsDue_) {
+            rackVersionsDue_ = false;
+            for (const auto& m : rack_->versionReports()) append(out, madiFrame(m));
+        }
         break;
     }
     case kCardStatus:
         ++record_.statusRequests;
+        // The card tells what it knows of its rack; the rack's versions
+        // follow with the next status, once the program knows the rack.
+        if (rack_) {
+            for (const auto& f : rack_->deviceDataFrames()) append(out, cardFrame(f));
+            rackVersionsDue_ = true;
+        }
+        break;
+    case kTarvolaControl:
+        if (rack_ && body.size() > 2)
+            for (const auto& m : rack_->receive(body.data() + 2, body.size() - 2)) append(out, madiFrame(m));
         break;
     case kRestart:
         ++record_.restarts;

@@ -14,9 +14,11 @@
 
 #include "boot_loader.h"
 #include "file_update_device.h"
+#include "madi_rack.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,8 @@ struct CardConfig {
     BootLoaderBehaviour bootLoader;    // faults of the boot loader (refusals, statuses, silence)
     int dropAfterDataPackets = 0;      // fault: the boot loader closes the connection after this many data packets
     FileUpdateBehaviour fpga{.enabled = true}; // the FPGA file update and its faults
+    // A rack on the card's MADI ports (its port and faults are not used).
+    std::optional<VirtualRackConfig> madiRack;
 };
 
 // What the card has received, for tests and the log.
@@ -66,6 +70,8 @@ public:
     void setSilent(bool on) { config_.silent = on; }
     const BootLoaderRecord& bootLoaderRecord() const { return boot_.record(); }
     const FileUpdateRecord& fpgaRecord() const { return fpga_.record(); }
+    // The rack on the MADI ports, or null.
+    const MadiRack* madiRack() const { return rack_ ? &*rack_ : nullptr; }
 
     // The status frame the card sends for a poll.
     std::vector<uint8_t> statusFrame() const;
@@ -83,6 +89,8 @@ private:
     CardRecord record_;
     BootLoader boot_;
     FileUpdateDevice fpga_;
+    std::optional<MadiRack> rack_;
+    bool rackVersionsDue_ = false;
     bool dropped_ = false;
 };
 

@@ -160,6 +160,18 @@ uint8_t VirtualCard::version() const
     return protocol_.config().version;
 }
 
+std::vector<uint8_t> VirtualCard::rackImage() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.madiRack() ? protocol_.madiRack()->image() : std::vector<uint8_t>{};
+}
+
+int VirtualCard::rackFlashed() const
+{
+    std::lock_guard lock(mutex_);
+    return protocol_.madiRack() ? protocol_.madiRack()->flashed() : 0;
+}
+
 bool VirtualCard::waitFor(const std::function<bool(const CardRecord&)>& pred, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(mutex_);

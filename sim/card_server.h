@@ -42,6 +42,10 @@ public:
     BootLoaderRecord bootLoaderRecord() const;
     FileUpdateRecord fpgaRecord() const;
     uint8_t version() const;
+    // The image the rack on the MADI ports programmed last, and how often it
+    // programmed one; empty and 0 without a rack.
+    std::vector<uint8_t> rackImage() const;
+    int rackFlashed() const;
     bool waitFor(const std::function<bool(const CardRecord&)>& pred, std::chrono::milliseconds timeout) const;
 
 private:

@@ -213,6 +213,7 @@ int main(int argc, char** argv)
                    "SLOT:PACKET:CODE the card answers FPGA packet PACKET (from 0, or erase) with error CODE")
         ->take_all();
     app.add_option("--card-fpga-silent", cardOptionArgs.fpgaSilent, "SLOT the card never answers the FPGA update")->take_all();
+    app.add_option("--card-rack", cardOptionArgs.racks, "SLOT a rack on the card's MADI ports")->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);

@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include "app/ostra_racks.h"
+#include "cards/madi_control.h"
+#include "cards/ostra_tunnel.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "surface/isa_serial.h"
@@ -26,6 +29,7 @@ TMainForm::TMainForm(MainFormServices services, std::string programFolder)
     };
     engine_ = services_.newEngineLink ? services_.newEngineLink(*this, *this, Racks) : nullptr;
     if (!engine_) engine_ = std::make_unique<engine::EngineLink>();
+    ostraRacks_ = std::make_unique<OstraRacks>(Racks, engine_->Info);
 
     surface::SurfaceLinkServices ss;
     ss.openPort = services_.openComPort;
@@ -120,7 +124,17 @@ void TMainForm::OpenEngineLinks() {
         cards::OstraSlotServices cardServices;
         cardServices.engineAddress = globals_.EngineIPAddress;
         cardServices.link.writeLog = [this](const std::string& line) { log_->WriteLog(line); };
-        for (int i = 0; i < 2; ++i) ostra_[i] = services_.newOstraSlot(i, cardServices);
+        cardServices.racks = ostraRacks_.get();
+        for (int i = 0; i < 2; ++i) {
+            ostra_[i] = services_.newOstraSlot(i, cardServices);
+            if (!ostra_[i]) continue;
+            ostra_[i]->OnMADIMessageReceived = [this](int nRack, int nOstraSlot, const std::string& m) {
+                ReceiveOstraMADIMessage(nRack, nOstraSlot, m);
+            };
+            ostra_[i]->OnRackDeviceDataReceived = [this](int nRack, const cards::tIODeviceData& d) {
+                ReceiveOstraRackDeviceData(nRack, d);
+            };
+        }
     }
 }
 
@@ -256,6 +270,21 @@ void TMainForm::CloseWindow() {
 void TMainForm::ServiceCorvaneHost() {
     hostServiced_ = true;
     if (host_) host_->Service();
+}
+
+bool TMainForm::SendToOstraSlot(engine::tEngineHeader header, const uint8_t* data, int length) {
+    return cards::SendToOstraSlot(ostra_, header, data, length);
+}
+
+void TMainForm::ReceiveOstraMADIMessage(int nRack, int nOstraSlot, const std::string& MADIMessage) {
+    engine::tEngineMessage e;
+    if (nRack > 0 && cards::MADIToEngineMessage(MADIMessage, nOstraSlot, e)) engine_->ProcessEngineMessage(e);
+}
+
+void TMainForm::ReceiveOstraRackDeviceData(int nRack, const cards::tIODeviceData& DeviceData) {
+    if (nRack < 1 || nRack >= engine::RackCount) return;
+    engine::tEngineMessage e = cards::RackDeviceDataMessage(Racks.Port(nRack), DeviceData);
+    engine_->ProcessEngineMessage(e);
 }
 
 bool TMainForm::SendLocalIONote(uint8_t value) {

@@ -211,6 +211,12 @@ public:
         if (host_) host_->SetUDPorTCP(true);
     }
     bool SendLocalIONote(uint8_t value) override;
+    bool SendToOstraSlot(engine::tEngineHeader header, const uint8_t* data, int length) override;
+    // The card slots' events: a MADI control message from the rack behind a
+    // card, and the device data the card collected of it, both handled as
+    // engine messages.
+    void ReceiveOstraMADIMessage(int nRack, int nOstraSlot, const std::string& MADIMessage);
+    void ReceiveOstraRackDeviceData(int nRack, const cards::tIODeviceData& DeviceData);
     surface::SurfaceLink& Surface() { return *surface_; }
     engine::EngineLink& Engine() { return *engine_; }
     host::CorvaneHost* Host() const { return host_.get(); }
@@ -259,6 +265,7 @@ private:
     std::unique_ptr<platform::OneShot> surfacePause_;  // the pause after each surface message   // the engine link serviced the host board this tick
     std::unique_ptr<engine::EngineLink> engine_;
     std::unique_ptr<host::CorvaneHost> host_;
+    std::unique_ptr<cards::OstraRackAccess> ostraRacks_;   // outlives the slots that use it
     std::array<std::unique_ptr<cards::tOstraSlot>, 2> ostra_;
     int refreshTimer_ = 0;
     int commsTimer_ = 0;

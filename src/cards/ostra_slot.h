@@ -78,6 +78,9 @@ public:
     void RequestCardStatus();
     void RefreshIODeviceData(int ToRack);
     bool MADISRCValid() const;
+    // The rack's MADI transmit mode: the mode value of its record to both
+    // MADI ports, the input sample-rate converter, and the 96 kHz S/MUX.
+    void SetMADITransmitMode(tMADITransmitMode TransmitMode);
     void ReplyDuzodIPAddressRequest();
     void SendDuzodIPAddress(int CmdType, const tDuzodIPRec& DuzodIPRec);
 
@@ -164,6 +167,8 @@ private:
     void ParseReceived(std::string_view bytes);
     void ServiceAYT();
     void SendInputSRC(uint8_t value);
+    void SendMADIMode(tMADITransmitMode mode);
+    void SendMADISmux(bool on);
     void ReceiveDuzod(uint8_t header, const std::string& data);
     void ReceiveDante(const std::string& aMessage);
     uint8_t* rackRecord(int n) const;
