@@ -109,7 +109,11 @@ DfuReply DfuDevice::control(uint8_t requestType, uint8_t request, uint16_t value
         put16(d, 0x0001);
         return {DfuOutcome::Done, d};
     }
-    return classRequest(request, value, dataOut, length);
+    DfuReply reply = classRequest(request, value, dataOut, length);
+    // An IN transfer carries at most the length the host asked for, however
+    // much the request would have to say.
+    if (reply.data.size() > length) reply.data.resize(length);
+    return reply;
 }
 
 DfuReply DfuDevice::classRequest(uint8_t request, uint16_t, const std::vector<uint8_t>& dataOut, uint16_t length)

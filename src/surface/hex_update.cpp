@@ -32,7 +32,9 @@ void HexFileUpdate::Continue_UpdateHexFile(uint8_t prevAck) {
         control_.CancelUpdate("no response");
         return;
     }
-    if (HexFile.atEnd()) {
+    // The last line's answer is checked like any other: a rejected
+    // end-of-file record is sent again, and is no success.
+    if (HexFile.atEnd() && prevAck == 0) {
         End_UpdateHexFile(afterRetries_);
         return;
     }

@@ -77,6 +77,33 @@ TEST_F(HexUpdateTest, ALineRejectedOnceIsSentAgainAndTheRetryTextMakesTheEndACan
     EXPECT_EQ(LogLines().back().substr(31), "Error received:   Error 5: 1 retries on packet 2");
 }
 
+// The end-of-file record is the line whose answer says the panel took the
+// whole file: a rejection of it is retried like any other and never ends as
+// a success.
+struct LastLineCase {
+    const char* name;
+    int rejections;
+    size_t sent;
+};
+class HexLastLineTest : public HexUpdateTest, public ::testing::WithParamInterface<LastLineCase> {};
+
+TEST_P(HexLastLineTest, ARejectedLastLineIsSentAgainAndTheUpdateEndsAborted) {
+    const auto& c = GetParam();
+    auto lines = HexFile(4);
+    panel->hexResult = [&c](int line, int attempt) { return line == 4 && attempt < c.rejections ? 7 : 0; };
+    StartRow12();
+    Run(2000);
+    EXPECT_EQ(panel->hexLines.size(), c.sent);
+    EXPECT_EQ(panel->hexLines.back(), lines.back());
+    EXPECT_EQ(form->UpdatingRow(), 0);
+    EXPECT_EQ(form->Display().Status, "update aborted");
+    EXPECT_FALSE(form->LastResult().succeeded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rejections, HexLastLineTest,
+                         ::testing::Values(LastLineCase{"Once", 1, 5}, LastLineCase{"EveryTime", 99, 8}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(HexUpdateTest, ALineRejectedFiveTimesEndsWithErrorReceived) {
     HexFile(4);
     panel->hexResult = [](int line, int) { return line == 2 ? 7 : 0; };

@@ -78,7 +78,7 @@ public:
     }
     int Receive(void* b, int n) override {
         int k = std::min<int>(n, int(in.size()));
-        std::memcpy(b, in.data(), size_t(k));
+        if (k > 0) std::memcpy(b, in.data(), size_t(k));
         in.erase(in.begin(), in.begin() + k);
         return k;
     }

@@ -218,6 +218,19 @@ TEST(DfuDeviceQuirks, StallsNotDoneAndUploads) {
     EXPECT_EQ(in(3, 6).data, (Bytes{8, 0, 0, 0, 10, 0}));
 }
 
+TEST(DfuDeviceQuirks, AnInTransferNeverCarriesMoreThanAskedFor) {
+    struct Case {
+        const char* what;
+        uint8_t request;
+        uint16_t length;
+    };
+    const Case cases[] = {{"status", 3, 2}, {"state", 5, 0}, {"upload with its header", 2, 3}, {"upload", 2, 0}};
+    for (const auto& c : cases) {
+        DfuDevice d;
+        EXPECT_LE(d.control(0xA1, c.request, 0, 0, {}, c.length).data.size(), c.length) << c.what;
+    }
+}
+
 } // namespace
 
 namespace {
