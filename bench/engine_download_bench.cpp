@@ -2,6 +2,7 @@
 // rack code downloads (with and without a delay on every answer), and the
 // processor time the link takes while connected and idle.
 
+#include <memory>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -89,15 +90,15 @@ std::string WriteFile(const std::string& name, size_t size) {
     return (dir / name).string();
 }
 
-void EngineCodeDownload(benchmark::State& state) {
-    const int delay = int(state.range(0));
-    const size_t size = size_t(state.range(1));
-    const std::string file = WriteFile("SP6v.bin", size);
+// One download per iteration against a fresh virtual engine, timed from its
+// start to its end; `make` builds the download on the bench's link.
+template <typename MakeDownload>
+void TimedDownload(benchmark::State& state, int delay, size_t size, MakeDownload make) {
     for (auto _ : state) {
         Bench b(delay);
-        engine::EngineDownload d(b.unit->Dispatch(), b.control, file, 2, "Host");
+        auto d = make(b);
         auto t0 = std::chrono::steady_clock::now();
-        d.Start();
+        d->Start();
         b.RunToEnd();
         auto s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         state.SetIterationTime(s);
@@ -105,6 +106,15 @@ void EngineCodeDownload(benchmark::State& state) {
         state.counters["kB/s"] = double(size) / s / 1000.0;
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+}
+
+void EngineCodeDownload(benchmark::State& state) {
+    const int delay = int(state.range(0));
+    const size_t size = size_t(state.range(1));
+    const std::string file = WriteFile("SP6v.bin", size);
+    TimedDownload(state, delay, size, [&](Bench& b) {
+        return std::make_unique<engine::EngineDownload>(b.unit->Dispatch(), b.control, file, 2, "Host");
+    });
 }
 BENCHMARK(EngineCodeDownload)
     ->Args({0, 2 << 20})
@@ -115,18 +125,9 @@ void RackCodeDownload(benchmark::State& state) {
     const int delay = int(state.range(0));
     const size_t size = size_t(state.range(1));
     const std::string file = WriteFile("Rack.bin", size);
-    for (auto _ : state) {
-        Bench b(delay);
-        engine::RackDownload d(b.unit->Dispatch(), b.control, 5, file);
-        auto t0 = std::chrono::steady_clock::now();
-        d.Start();
-        b.RunToEnd();
-        auto s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        state.SetIterationTime(s);
-        if (!b.control.ok) state.SkipWithError("download failed");
-        state.counters["kB/s"] = double(size) / s / 1000.0;
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
+    TimedDownload(state, delay, size, [&](Bench& b) {
+        return std::make_unique<engine::RackDownload>(b.unit->Dispatch(), b.control, 5, file);
+    });
 }
 BENCHMARK(RackCodeDownload)->Args({2, 64 << 10})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -1,5 +1,7 @@
 #include "engine/rack_messages.h"
 
+#include "surface/frame.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -110,9 +112,7 @@ void RackMessages::SendOptocoreMessage(std::vector<uint8_t>& message) {
     const int length = message[0];
     if (length > 224) control_.WriteLog("*** Length Error: Optocore_SendMessage " + std::to_string(length));
     if (int(message.size()) < length + 1) message.resize(size_t(length + 1), 0);
-    uint8_t sum = 0;
-    for (int k = 0; k < length; ++k) sum = uint8_t(sum + message[size_t(k)]);
-    message[size_t(length)] = sum;
+    message[size_t(length)] = surface::FrameSum(message.data(), size_t(length));
     engine_.SendEngineData(hdrOptocore, message.data(), length + 1, true);
 }
 

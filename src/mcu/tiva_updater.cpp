@@ -1,5 +1,7 @@
 #include "mcu/tiva_updater.h"
 
+#include "surface/frame.h"
+
 #include <algorithm>
 
 namespace ravelin::mcu {
@@ -58,11 +60,8 @@ void tTivaUpdater::Transmit() {
 
 void tTivaUpdater::SendPacket(uint8_t Header, const uint8_t* Data, int DataLength) {
     DataLength = std::clamp(DataLength, 0, kTivaMaxData);
-    uint8_t sum = Header;
-    for (int i = 0; i < DataLength; ++i) {
-        TxBuffer[3 + i] = Data[i];
-        sum = static_cast<uint8_t>(sum + Data[i]);
-    }
+    std::copy(Data, Data + DataLength, TxBuffer.begin() + 3);
+    const uint8_t sum = static_cast<uint8_t>(Header + surface::FrameSum(Data, size_t(DataLength)));
     TxBuffer[0] = static_cast<uint8_t>(3 + DataLength);
     TxBuffer[1] = sum;
     TxBuffer[2] = Header;
@@ -127,9 +126,7 @@ void tTivaUpdater::ReceiveReply(uint8_t b) {
             partial = true;
             break;
         }
-        uint8_t sum = 0;
-        for (int i = 2; i < size; ++i) sum = static_cast<uint8_t>(sum + RxBuffer[i]);
-        if (sum == RxBuffer[1])
+        if (surface::FrameSum(&RxBuffer[2], size_t(size - 2)) == RxBuffer[1])
             ReceiveStatus(RxBuffer[2]);
         else
             Abort(kAbortBadData);

@@ -27,6 +27,14 @@ protected:
     std::unique_ptr<EngineDownload> Engine(const std::string& file) {
         return std::make_unique<EngineDownload>(unit->Dispatch(), control, file, 2, "Host");
     }
+    // An engine code download of `size` bytes whose start the engine has accepted.
+    std::unique_ptr<EngineDownload> StartAccepted(size_t size) {
+        auto d = Engine(Write("SP6v.bin", size));
+        d->Start();
+        Sent();
+        Reply(stAckOK, 0x00020003);
+        return d;
+    }
     // Answers every packet with `status` and returns what was sent.
     std::vector<tEngineMessage> RunPackets(uint8_t status = stAckOK) {
         std::vector<tEngineMessage> packets;
@@ -69,10 +77,7 @@ TEST_F(Downloads, EngineFileGoesOutInPacketsThenItsChecksumThenFlash) {
 }
 
 TEST_F(Downloads, OddFileEndsWithAPaddedPacketAndTheWholeFileChecksum) {
-    auto d = Engine(Write("SP6v.bin", 257));
-    d->Start();
-    Sent();
-    Reply(stAckOK, 0x00020003);
+    auto d = StartAccepted(257);
     auto m = Sent();
     ASSERT_EQ(m.size(), 1u);
     Reply(stAckOK, m[0].Header());
@@ -87,10 +92,7 @@ TEST_F(Downloads, OddFileEndsWithAPaddedPacketAndTheWholeFileChecksum) {
 }
 
 TEST_F(Downloads, ShortPacketIsQueuedAsWholeLongs) {
-    auto d = Engine(Write("SP6v.bin", 257));
-    d->Start();
-    Sent();
-    Reply(stAckOK, 0x00020003);
+    auto d = StartAccepted(257);
     Sent();
     Reply(stAckOK, 0x00000004);
     EXPECT_EQ(connection->sent.size(), 16u);  // six words, the checksum and one filler
@@ -101,10 +103,7 @@ TEST_F(Downloads, ShortPacketIsQueuedAsWholeLongs) {
 }
 
 TEST_F(Downloads, EmptyFileSendsTheEndAtOnceAndFlashReportsFinish) {
-    auto d = Engine(Write("SP6v.bin", 0));
-    d->Start();
-    Sent();
-    Reply(stAckOK, 0x00020003);
+    auto d = StartAccepted(0);
     auto m = Sent();
     ASSERT_EQ(m.size(), 1u);
     EXPECT_EQ(m[0].Header(), 0x0005u);
@@ -124,10 +123,7 @@ TEST_F(Downloads, EmptyFileSendsTheEndAtOnceAndFlashReportsFinish) {
 }
 
 TEST_F(Downloads, SendAgainSixTimesAtMostThenCancel) {
-    auto d = Engine(Write("SP6v.bin", 600));
-    d->Start();
-    Sent();
-    Reply(stAckOK, 0x00020003);
+    auto d = StartAccepted(600);
     Sent();
     for (int i = 0; i < 6; ++i) {
         Reply(stRequestOK, 0x00000004);
@@ -142,10 +138,7 @@ TEST_F(Downloads, SendAgainSixTimesAtMostThenCancel) {
 }
 
 TEST_F(Downloads, ChecksumErrorRecoversAndResendsThePacket) {
-    auto d = Engine(Write("SP6v.bin", 600));
-    d->Start();
-    Sent();
-    Reply(stAckOK, 0x00020003);
+    auto d = StartAccepted(600);
     Sent();
     Reply(stChecksumError, 0x00000004);
     auto m = Sent();
