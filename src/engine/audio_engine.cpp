@@ -20,8 +20,17 @@ std::array<uint8_t, 4> Bytes4(uint32_t v) {
 
 AudioEngine::AudioEngine(platform::EventLoop& loop, platform::Clock& clock, platform::UpdateControl& log,
                          EngineWindow& window, EngineInfo& info)
-    : loop_(loop), clock_(clock), log_(log), window_(window), info_(info), waitTimer_(loop) {
-    SentHistory.resize(65536);
+    : loop_(loop), clock_(clock), log_(log), window_(window), info_(info), waitTimer_(loop) {}
+
+const tSentMessage& AudioEngine::SentEntry(uint16_t sequence) const {
+    static const tSentMessage never{};
+    return sequence < sentHistory_.size() ? sentHistory_[sequence] : never;
+}
+
+void AudioEngine::RecordSent(uint16_t sequence, const tSentMessage& entry) {
+    if (sequence >= sentHistory_.size())
+        sentHistory_.resize(std::min<size_t>(65536, std::max<size_t>(size_t(sequence) + 1, 2 * sentHistory_.size())));
+    sentHistory_[sequence] = entry;
 }
 
 void AudioEngine::QueueEngineBytes(const tEngineMessage& message, int bytes) {
@@ -39,7 +48,7 @@ void AudioEngine::SendEngineMessage(tEngineMessage& message) {
     TxSequence = uint16_t(TxSequence + 1);
     if (TxSequence == 0) TxSequence = 1;
     message.SetSequence(TxSequence);
-    SentHistory[TxSequence] = {uint8_t(wc), h.IDfull, message.Data32()};
+    RecordSent(TxSequence, {uint8_t(wc), h.IDfull, message.Data32()});
     message.SetWord(wc, EngineChecksum(message));
     const int bytes = (wc / 4 + 1) * 8;
     // The filler after the checksum carries nothing; it goes out as zeros.
@@ -74,7 +83,7 @@ void AudioEngine::SendEngineData(tEngineHeader header, const uint8_t* data, int 
 }
 
 void AudioEngine::InitialiseEngineComms() {
-    std::fill(SentHistory.begin(), SentHistory.end(), tSentMessage{});
+    sentHistory_.clear();
     TxSequence = 0;
     // The engine numbers afresh from the value it is given: the first that follows.
     tEngineMessage restart = StandardMessage(stPlain, MakeHeader(idRestartNumbering), 1, 0);
@@ -182,7 +191,7 @@ void AudioEngine::ResendEngineMessages(uint16_t first, uint16_t last) {
     // take new numbers, whose entries may lie inside the range.
     std::vector<tSentMessage> again;
     auto take = [&](int s) {
-        const tSentMessage& e = SentHistory[size_t(s)];
+        const tSentMessage& e = SentEntry(uint16_t(s));
         if (e.WordCount == kStandardWordCount) again.push_back(e);
     };
     if (first == 0) first = 1;

@@ -61,7 +61,10 @@ public:
     void LogEngineDates();
 
     uint16_t TxSequence = 0;
-    std::vector<tSentMessage> SentHistory;  // index 1..65535
+    // What went out under each number (1..65535), for sending again what the
+    // engine lost; a number never used reads as an empty entry.
+    const tSentMessage& SentEntry(uint16_t sequence) const;
+    void RecordSent(uint16_t sequence, const tSentMessage& entry);
     uint16_t RxSequence = 0;
     bool SkipSequenceCheck = true;
     bool EngineCommsReady = false;
@@ -73,6 +76,10 @@ public:
 
 private:
     void FinishWait(bool received);
+
+    // Grows with the numbers used, up to one entry per number: a short
+    // session never holds the whole 64 K table.
+    std::vector<tSentMessage> sentHistory_;
 
     platform::EventLoop& loop_;
     platform::Clock& clock_;

@@ -80,8 +80,12 @@ void EngineMessenger::ReceiveData() {
         InBuffer.resize(InBuffer.size() + kInitialWords);
         room = (int(InBuffer.size()) - InBufferIndex) * 2;
     }
-    std::vector<uint8_t> bytes(size_t(room > 0 ? room : 0));
-    int n = room > 0 ? ClientThread->Receive(bytes.data(), room) : 0;
+    // No more than is queued: the room may be far larger than what came.
+    const int want = std::min(room, ClientThread->InQueueCount());
+    if (want <= 0) return;
+    if (received_.size() < size_t(want)) received_.resize(size_t(want));
+    const std::vector<uint8_t>& bytes = received_;
+    const int n = ClientThread->Receive(received_.data(), want);
     if (n <= 0) return;
     int first = InBufferIndex;
     int k = 0;

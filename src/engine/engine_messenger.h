@@ -86,6 +86,9 @@ private:
     // The low byte of a word whose high byte has not come yet.
     bool oddPending_ = false;
     uint8_t oddByte_ = 0;
+    // Bytes taken from the connection before they become words; kept, so a
+    // read allocates nothing.
+    std::vector<uint8_t> received_;
     std::deque<std::string> memo_;
 };
 

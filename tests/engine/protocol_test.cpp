@@ -24,7 +24,7 @@ TEST_F(Protocol, RestartMessageIsUnnumberedAndNumberingWrapsPastZero) {
     EXPECT_EQ(m[0].Data32(), 1u);
     EXPECT_EQ(m[0].Sequence(), 0);
     EXPECT_EQ(e.TxSequence, 0);
-    EXPECT_EQ(e.SentHistory[0].WordCount, 0);
+    EXPECT_EQ(e.SentEntry(0).WordCount, 0);
 
     e.TxSequence = 65534;
     e.SendEngineLong(MakeHeader(0x0002), 0);
@@ -113,9 +113,9 @@ TEST_F(Protocol, LostMessagesAreSentAgainAcrossTheWrap) {
     auto& e = unit->Engine();
     e.InitialiseEngineComms();
     Sent();
-    for (int s : {65530, 65535, 1, 3}) e.SentHistory[size_t(s)] = {7, uint32_t(0x0100 + (s & 0xFF)), 0};
-    e.SentHistory[2] = {11, 0x0200, 0};  // a longer message is not sent again
-    e.SentHistory[100] = {7, 0x0300, 0};  // outside the range
+    for (int s : {65530, 65535, 1, 3}) e.RecordSent(uint16_t(s), {7, uint32_t(0x0100 + (s & 0xFF)), 0});
+    e.RecordSent(2, {11, 0x0200, 0});  // a longer message is not sent again
+    e.RecordSent(100, {7, 0x0300, 0});  // outside the range
     std::vector<uint8_t> range = {0xFA, 0xFF, 3, 0};
     Reply(0, 0x0015, range);
     auto m = Sent();
