@@ -7,7 +7,7 @@ namespace ravelin::engine {
 EngineMessenger::EngineMessenger(platform::EventLoop& loop, platform::UpdateControl& log, EngineWindow& window,
                                  std::string ipAddress, ConnectionFactory factory)
     : loop_(loop), log_(log), window_(window), ipAddress_(std::move(ipAddress)), factory_(std::move(factory)),
-      reconnect_(loop), InBuffer(kInitialWords) {
+      reconnect_(loop) {
     CreateClientThread();
 }
 
@@ -75,14 +75,16 @@ bool EngineMessenger::SendBytes(const uint8_t* bytes, int count) {
 
 void EngineMessenger::ReceiveData() {
     if (!ClientThread) return;
-    int room = (int(InBuffer.size()) - InBufferIndex) * 2;
+    int room = (InBufferLength - InBufferIndex) * 2;
     if (ClientThread->InQueueCount() > room) {
-        InBuffer.resize(InBuffer.size() + kInitialWords);
-        room = (int(InBuffer.size()) - InBufferIndex) * 2;
+        InBufferLength += kInitialWords;
+        room = (InBufferLength - InBufferIndex) * 2;
     }
     // No more than is queued: the room may be far larger than what came.
     const int want = std::min(room, ClientThread->InQueueCount());
     if (want <= 0) return;
+    const size_t words = size_t(InBufferIndex) + size_t(want + 1) / 2;
+    if (InBuffer.size() < words) InBuffer.resize(words);
     if (received_.size() < size_t(want)) received_.resize(size_t(want));
     const std::vector<uint8_t>& bytes = received_;
     const int n = ClientThread->Receive(received_.data(), want);
@@ -111,12 +113,16 @@ void EngineMessenger::ReceiveData() {
 int EngineMessenger::ReceiveEngineMessage(tEngineMessage& buffer) {
     ReceiveData();
     if (InBufferIndex <= 6) return 0;
-    for (int i = 0; i < InBufferIndex; ++i) {
+    bool stillOpen = false;  // a word before i may yet start a message
+    for (int i = deadWords_; i < InBufferIndex; ++i) {
         const int wc = InBuffer[size_t(i)] & 0xFF;
+        if (wc >= 6 && wc >= InBufferIndex - i) stillOpen = true;
+        if (!stillOpen) deadWords_ = i + 1;
         if (wc < 6 || wc >= InBufferIndex - i) continue;
         uint16_t sum = 0;
         for (int k = i; k < i + wc; ++k) sum = uint16_t(sum + InBuffer[size_t(k)]);
         if (sum != InBuffer[size_t(i + wc)]) continue;
+        deadWords_ = 0;
         if (i > 0)
             log_.WriteLog("Engine Rx data error: discarded first " + std::to_string(i) + " words of " +
                           std::to_string(InBufferIndex));
@@ -132,6 +138,7 @@ int EngineMessenger::ReceiveEngineMessage(tEngineMessage& buffer) {
                       std::to_string(InBufferIndex));
         std::copy(InBuffer.begin() + dead, InBuffer.begin() + InBufferIndex, InBuffer.begin());
         InBufferIndex -= dead;
+        deadWords_ = std::max(0, deadWords_ - dead);
     }
     return 0;
 }
@@ -159,7 +166,7 @@ int EngineMessenger::OutputQueued() const { return ClientThread ? ClientThread->
 
 uint8_t EngineMessenger::InputQueueUsed() const {
     if (!ClientThread) return 0;
-    int64_t total = int64_t(InBuffer.size()) + ClientThread->InQueueSize() / 2;
+    int64_t total = int64_t(InBufferLength) + ClientThread->InQueueSize() / 2;
     return total > 0 ? uint8_t(int64_t(InputQueued()) * 255 / total) : 0;
 }
 

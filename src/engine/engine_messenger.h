@@ -81,8 +81,16 @@ private:
     platform::OneShot reconnect_;
     bool NormalClose = false;
 
+    // The word queue: InBufferLength words long (64 K at first, a further
+    // 64 K whenever more is waiting than fits); the vector holds only the
+    // words used so far.
     std::vector<uint16_t> InBuffer;
+    int InBufferLength = kInitialWords;
     int InBufferIndex = 0;
+    // Words before this index have been looked at and cannot start a
+    // message (their whole candidate was here and its checksum failed), so
+    // the next search starts after them.
+    int deadWords_ = 0;
     // The low byte of a word whose high byte has not come yet.
     bool oddPending_ = false;
     uint8_t oddByte_ = 0;

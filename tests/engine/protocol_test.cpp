@@ -86,6 +86,20 @@ TEST_F(Protocol, FramingSkipsJunkAndWaitsForWholeMessages) {
     EXPECT_EQ(out.Header(), 0x0005u);
 }
 
+TEST_F(Protocol, AFailedCandidateStaysDiscardedWhenTheMessageComesInALaterRead) {
+    // Seven words that look like a message but fail their checksum, then
+    // junk that claims a long message: neither may hide the reply behind it.
+    std::vector<uint8_t> bytes = {0x06, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 0x99, 0x99, 0xFF, 0x00};
+    connection->in = bytes;
+    tEngineMessage out;
+    EXPECT_EQ(unit->Messenger()->ReceiveEngineMessage(out), 0);
+    EXPECT_EQ(unit->Messenger()->ReceiveEngineMessage(out), 0);
+    connection->in = Bytes(EngineReply(stRequestOK, 0x0026, {1, 0, 0, 0}, 5));
+    ASSERT_EQ(unit->Messenger()->ReceiveEngineMessage(out), 8);
+    EXPECT_EQ(out.Header(), 0x0026u);
+    EXPECT_TRUE(control.logged("Engine Rx data error: discarded first 8 words of 16"));
+}
+
 TEST_F(Protocol, GarbageWithoutAMessageDoesNotGrowTheQueueForever) {
     std::vector<uint8_t> junk(2 * 70000, 0x01);
     connection->in = junk;
