@@ -32,6 +32,7 @@ struct PlayedCard {
     bool bootLoader = false;
     bool silent = false;
     int failDataPacket = 0; // answers the status after this data packet with flash failure
+    int nakDataPacket = 0;  // refuses this data packet once (as if it came garbled)
     int dataPackets = 0;
     int resets = 0;
     int polls = 0;          // polls answered
@@ -39,6 +40,7 @@ struct PlayedCard {
     std::vector<uint8_t> image;
     std::vector<std::string> packets; // every boot-loader packet, in order
     uint8_t status = 0x40;
+    bool naked = false;
     std::function<void(const std::string& body)> onFrame;
 
     void Answer()
@@ -58,6 +60,11 @@ struct PlayedCard {
                 switch (uint8_t(s[2])) {
                 case 0x23: out += std::string{3, char(status), char(status)}; break;
                 case 0x24:
+                    if (dataPackets + 1 == nakDataPacket && !naked) {
+                        naked = true;
+                        out = Bytes({0x33});
+                        break;
+                    }
                     image.insert(image.end(), s.begin() + 3, s.end());
                     if (++dataPackets == failDataPacket) status = 0x44;
                     break;

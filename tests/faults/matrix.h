@@ -157,10 +157,13 @@ private:
 
 // Runs an update to its end in virtual time: the communications tick every
 // 10 ms (the device answers first, as its bytes arrive between ticks), the
-// watchdog every 500 ms. `limitMs` bounds the wait for the ending; after it,
-// the loop runs on for `afterMs` so that a second ending would show.
+// watchdog every 500 ms, followed by `onRefresh` while the update runs (the
+// window's refresh tick does more for some paths). `limitMs` bounds the wait
+// for the ending; after it, the loop runs on for `afterMs` so that a second
+// ending would show.
 inline Ending RunUpdate(platform::VirtualEventLoop& loop, MatrixControl& control, platform::RunningUpdate& update,
-                        const std::function<void()>& device, int64_t limitMs, int64_t afterMs = 35000) {
+                        const std::function<void()>& device, int64_t limitMs, int64_t afterMs = 35000,
+                        const std::function<void()>& onRefresh = {}) {
     control.loop = &loop;
     const int64_t start = loop.now();
     bool alive = true;
@@ -172,6 +175,7 @@ inline Ending RunUpdate(platform::VirtualEventLoop& loop, MatrixControl& control
     const int refresh = loop.addTimer(500, [&] {
         if (!alive) return;
         if (control.watchdog > 0 && --control.watchdog == 0 && control.row != 0) update.NoAnswer(control);
+        if (onRefresh && control.row != 0) onRefresh();
     });
     update.Start();
     while (loop.now() - start < limitMs && (control.Endings() == 0 || update.StepsLeft())) loop.advance(10);
