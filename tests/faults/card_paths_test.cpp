@@ -252,6 +252,7 @@ TEST_P(CardPaths, CardFirmware) {
     if (fault == Fault::ErrorAtLastStep) card[0].failDataPacket = kBootLoaderPackets;
     cards::OstraTivaUpdate update(matrix, slots[0].get(), folder.string(), "Ostra\\tarvola_ostra_madi.bin");
     const int otherPolls = card[1].polls;
+    bool cameBack = false;
     const Ending e = RunUpdate(
         loop, matrix, update,
         [&] {
@@ -259,10 +260,14 @@ TEST_P(CardPaths, CardFirmware) {
             if (card[0].dataPackets == 2 && fault == Fault::LinkDropped && !dropped) Drop();
             Serve();
         },
-        60000, 35000, [&] { update.BackOnline(); });
+        60000, 35000, [&] {
+            const int before = matrix.finishes;
+            update.BackOnline();
+            if (matrix.finishes > before) cameBack = slots[0]->CardType == 20 && !slots[0]->InBootLoader;
+        });
     // Only a reset the boot loader acknowledged, of a card that took the
-    // whole image, is a new firmware.
-    ExpectCell("card firmware", fault, e, card[0].resets == 1 && card[0].image == image, 31000);
+    // whole image and has reported from its new firmware, is a new firmware.
+    ExpectCell("card firmware", fault, e, card[0].resets == 1 && card[0].image == image && cameBack, 31000);
     ExpectCardsServed(e, otherPolls);
 }
 
