@@ -149,7 +149,8 @@ protected:
             if (n == 2 && fault == Fault::LinkDropped) return Drop();
             // The packet's sum did not match what came.
             if (n == 2 && fault == Fault::Corrupted) return Reply(CardFrame({39, 1, 2, n >> 8, n & 0xFF}));
-            if (size_t(n) * mcu::kFileUpdatePacketSize == taken.size()) taken.insert(taken.end(), body.begin() + 4, body.end());
+            if (size_t(n) * mcu::kFileUpdatePacketSize == taken.size())
+                taken.insert(taken.end(), body.begin() + 4, body.end());
             Reply(CardFrame({39, 1, 0, n >> 8, n & 0xFF}));
         } else if (kind == mcu::kFileUpdateFinish) {
             confirmed = fault != Fault::ErrorAtLastStep && taken == image;
@@ -162,7 +163,8 @@ protected:
     void RackFrame(const std::string& body, Fault fault) {
         if (body.size() < 6 || uint8_t(body[0]) != cards::cm_TarvolaControl) return;
         std::vector<uint16_t> w;
-        for (size_t i = 2; i + 1 < body.size(); i += 2) w.push_back(uint16_t(uint8_t(body[i]) | uint8_t(body[i + 1]) << 8));
+        for (size_t i = 2; i + 1 < body.size(); i += 2)
+            w.push_back(uint16_t(uint8_t(body[i]) | uint8_t(body[i + 1]) << 8));
         const uint16_t code = w[0];
         const size_t n = w[1];
         if (n < 2 || n >= w.size() || fault == Fault::SilentFromStart || fileSilent) return;
