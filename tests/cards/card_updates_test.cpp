@@ -8,6 +8,7 @@
 #include "cards/ostra_fpga_update.h"
 #include "cards/ostra_tiva_update.h"
 #include "fake_tcp.h"
+#include "played_card.h"
 #include "mcu/fake_control.h"
 #include "platform/virtual_event_loop.h"
 
@@ -17,62 +18,6 @@ using namespace ravelin::cards::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Status(int type)
-{
-    return CardFrame({30, 0, type, 7, 41, '2', '0', '2', '1', '/', '0', '4', '/', '2', '2', 0x80, 0xBB, 0, 0});
-}
-
-const std::string kSync = Bytes({0x55, 0x55});
-const std::string kPoll = Bytes({0x03, 0x1E, 0x00, 0x21});
-const std::string kRestart = Bytes({0x03, 0x04, 0x00, 0x07});
-const std::string kPing = Bytes({0x03, 0x20, 0x20});
-
-// The card: a boot loader that ACKs every packet, answers get status with
-// `status` (success unless a data packet number is chosen to fail), keeps
-// the image and resets; afterwards (or before a restart request) a running
-// firmware that answers "UU" with 0xAA and polls with its status.
-struct PlayedCard {
-    std::shared_ptr<FakeTcpState> sock;
-    bool bootLoader = false;
-    bool silent = false;
-    int failDataPacket = 0; // answers the status after this data packet with flash failure
-    int dataPackets = 0;
-    int resets = 0;
-    size_t seen = 0;
-    std::vector<uint8_t> image;
-    std::vector<std::string> packets; // every boot-loader packet, in order
-    uint8_t status = 0x40;
-
-    void Answer()
-    {
-        while (seen < sock->sent.size()) {
-            const std::string s = sock->sent[seen++];
-            if (silent) continue;
-            std::string out;
-            if (s == kSync) out = bootLoader ? Bytes({0x00, 0xCC}) : Bytes({0xAA});
-            else if (!bootLoader && s == kPoll) out = Status(20);
-            else if (!bootLoader && s == kRestart) bootLoader = true;
-            else if (bootLoader && s.size() >= 3 && uint8_t(s[0]) == s.size()) {
-                packets.push_back(s);
-                out = Bytes({0xCC});
-                switch (uint8_t(s[2])) {
-                case 0x23: out += std::string{3, char(status), char(status)}; break;
-                case 0x24:
-                    image.insert(image.end(), s.begin() + 3, s.end());
-                    if (++dataPackets == failDataPacket) status = 0x44;
-                    break;
-                case 0x25:
-                    ++resets;
-                    bootLoader = false;
-                    break;
-                default: break;
-                }
-            }
-            if (!out.empty()) sock->deliver(out);
-        }
-    }
-};
 
 class CardUpdateTest : public ::testing::Test {
 protected:

@@ -106,14 +106,19 @@ inline std::string Bytes(std::initializer_list<int> b)
 
 // A frame as the card sends it, written out by hand: length, header, data,
 // and the sum of all of them.
-inline std::string CardFrame(std::initializer_list<int> body)
+inline std::string CardFrame(const std::string& body)
 {
     std::string f(1, char(body.size() + 1));
-    for (int b : body) f.push_back(char(uint8_t(b)));
+    f += body;
     uint8_t sum = 0;
     for (char c : f) sum = uint8_t(sum + uint8_t(c));
     f.push_back(char(sum));
     return f;
+}
+
+inline std::string CardFrame(std::initializer_list<int> body)
+{
+    return CardFrame(Bytes(body));
 }
 
 } // namespace ravelin::cards::test
