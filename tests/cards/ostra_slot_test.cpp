@@ -234,8 +234,9 @@ TEST_F(OstraSlotTest, RackDataBehindTheCardReachesTheMainWindow)
     EXPECT_EQ(data[0].AssemblyDay(), 15);
     EXPECT_EQ(data[0].AssemblyMonth(), 8);
     EXPECT_EQ(data[0].AssemblyYear(), 2018);
-    for (int s = 0; s < 14; ++s)
-        if (s != 2) EXPECT_EQ(data[0].SlotData(s), 0) << s;
+    for (int s = 0; s < 14; ++s) {
+        if (s != 2) { EXPECT_EQ(data[0].SlotData(s), 0) << s; }
+    }
 
     // The card going silent takes it off line.
     Run(7000);

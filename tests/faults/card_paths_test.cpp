@@ -282,7 +282,7 @@ TEST_P(CardPaths, CardFPGA) {
     const Ending e = RunUpdate(loop, matrix, update, [&] { Serve(); }, 60000);
     ExpectCell("card FPGA", fault, e, confirmed, 31000 + 1000);
     ExpectCardsServed(e, otherPolls);
-    if (!dropped) EXPECT_GE(card[0].polls - ownPolls, e.ms / 1000 - 1) << "the card's polls went on";
+    if (!dropped) { EXPECT_GE(card[0].polls - ownPolls, e.ms / 1000 - 1) << "the card's polls went on"; }
 }
 
 TEST_P(CardPaths, RackThroughACard) {
@@ -295,10 +295,10 @@ TEST_P(CardPaths, RackThroughACard) {
     // A rack that stops answering mid-file: every packet counts as taken
     // after 2.5 s, then its silence at the end ends the update.
     ExpectCell("rack through a card", fault, e, confirmed, 8 * 2500 + 31000);
-    if (fault == Fault::Corrupted) EXPECT_EQ(e.finishes, 1) << "the packet whose answer was lost was taken";
-    if (versionSent) EXPECT_EQ(window.running[kRackRow], "1.3") << "the rack's version report was handled meanwhile";
+    if (fault == Fault::Corrupted) { EXPECT_EQ(e.finishes, 1) << "the packet whose answer was lost was taken"; }
+    if (versionSent) { EXPECT_EQ(window.running[kRackRow], "1.3") << "the rack's version report was handled meanwhile"; }
     ExpectCardsServed(e, otherPolls);
-    if (!dropped) EXPECT_GE(card[0].polls - ownPolls, e.ms / 1000 - 1) << "the card's polls went on";
+    if (!dropped) { EXPECT_GE(card[0].polls - ownPolls, e.ms / 1000 - 1) << "the card's polls went on"; }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, CardPaths, ::testing::ValuesIn(AllFaults()), FaultParamName);

@@ -145,8 +145,8 @@ TEST_P(EnginePaths, EngineCode) {
     engine::EngineDownload update(unit->Dispatch(), matrix, (dir / "SP6v.bin").string(), 2, "Host");
     const Ending e = RunUpdate(loop, matrix, update, [&] { EngineDevice(fault); }, 60000);
     ExpectCell("engine code", fault, e, confirmed, 31000);
-    if (versionSent) EXPECT_EQ(window.running[20], "1.3") << "the rack's version report was handled meanwhile";
-    if (fault == Fault::Corrupted) EXPECT_EQ(e.finishes, 1) << "the packet sent again was taken";
+    if (versionSent) { EXPECT_EQ(window.running[20], "1.3") << "the rack's version report was handled meanwhile"; }
+    if (fault == Fault::Corrupted) { EXPECT_EQ(e.finishes, 1) << "the packet sent again was taken"; }
 }
 
 TEST_P(EnginePaths, RackThroughTheEngine) {
@@ -157,8 +157,8 @@ TEST_P(EnginePaths, RackThroughTheEngine) {
     // A rack that stops answering mid-file: every packet counts as taken
     // after 2.5 s, then its silence at the end ends the update.
     ExpectCell("rack through the engine", fault, e, confirmed, 8 * 2500 + 31000);
-    if (fault == Fault::Corrupted) EXPECT_EQ(e.finishes, 1) << "the packet sent again was taken";
-    if (versionSent) EXPECT_EQ(window.running[20], "1.3") << "the rack's version report was handled meanwhile";
+    if (fault == Fault::Corrupted) { EXPECT_EQ(e.finishes, 1) << "the packet sent again was taken"; }
+    if (versionSent) { EXPECT_EQ(window.running[20], "1.3") << "the rack's version report was handled meanwhile"; }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, EnginePaths, ::testing::ValuesIn(AllFaults()), FaultParamName);

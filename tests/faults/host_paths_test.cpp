@@ -118,8 +118,9 @@ protected:
             host::ServiceCorvaneHost(host.get());
         }, 60000);
         ExpectCell(path, fault, e, confirmed, 31000);
-        if (which == host::HostImage::FPGA && e.finishes + e.cancels == 1 && e.ms < 30000)
+        if (which == host::HostImage::FPGA && e.finishes + e.cancels == 1 && e.ms < 30000) {
             EXPECT_EQ(reopens, 1) << "the board restarted and its links were opened again";
+        }
         ASSERT_TRUE(host);
         EXPECT_TRUE(host->PortOpen());
     }

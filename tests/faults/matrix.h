@@ -197,8 +197,8 @@ inline void ExpectCell(const std::string& path, Fault fault, const Ending& e, bo
     MatrixTable::Get().Put(path, fault, e.text());
     SCOPED_TRACE(path + " / " + FaultName(fault) + ": " + e.text());
     EXPECT_EQ(e.finishes + e.cancels, 1);
-    if (e.finishes) EXPECT_TRUE(deviceConfirmed) << "a success the device did not confirm";
-    if (fault == Fault::None) EXPECT_EQ(e.finishes, 1);
+    if (e.finishes) { EXPECT_TRUE(deviceConfirmed) << "a success the device did not confirm"; }
+    if (fault == Fault::None) { EXPECT_EQ(e.finishes, 1); }
     EXPECT_GE(e.ms, 0);
     EXPECT_LE(e.ms, boundMs);
 }
