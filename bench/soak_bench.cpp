@@ -1,0 +1,279 @@
+// Soak run of the headless program against a whole virtual console: idle,
+// with a panel code update and a card firmware update in turn every so
+// often, sampling the program's memory, descriptors, threads and CPU.
+//
+// The figures are the program's own: the console is `ravelin-sim` in a child
+// process (engine, both cards, host board, four panels, as it serves by
+// default with --engine), and the program is the command line's session
+// (TMainForm on the plain event loop, with the machine's ports, sockets and
+// timer thread) in this process, so /proc/self is the program plus this
+// small harness. The harness keeps nothing per sample but one line of text.
+//
+//   soak_bench [SECONDS] [--sample S] [--warmup S] [--every S] [--sim PATH]
+//
+// SECONDS defaults to 60; the documented run is 3600. Exit status 1 on clear
+// growth after warm-up (a leak) or when the console died; speed figures are
+// reported against their goals but never fail the run.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/device_table.h"
+#include "cli/session.h"
+#include "platform/clock.h"
+
+using namespace ravelin;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Sample {
+    double t = 0;          // seconds since start
+    long rssKb = 0, hwmKb = 0;
+    int fds = 0, threads = 0;
+    double cpuS = 0;       // process CPU time
+    bool busy = false;     // an update was running at some point since the last sample
+};
+
+long StatusField(const std::string& status, const char* key) {
+    size_t p = status.find(key);
+    if (p == std::string::npos) return -1;
+    return std::strtol(status.c_str() + p + std::strlen(key), nullptr, 10);
+}
+
+Sample Measure(double t) {
+    Sample s;
+    s.t = t;
+    std::ifstream f("/proc/self/status");
+    std::string status((std::istreambuf_iterator<char>(f)), {});
+    s.rssKb = StatusField(status, "VmRSS:");
+    s.hwmKb = StatusField(status, "VmHWM:");
+    s.threads = int(StatusField(status, "Threads:"));
+    for (auto& e : fs::directory_iterator("/proc/self/fd")) {
+        (void)e;
+        ++s.fds;
+    }
+    --s.fds;  // the directory listing's own descriptor
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    s.cpuS = double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+    return s;
+}
+
+double Now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// The console in a child process; its stdout is read up to "ready".
+struct Console {
+    pid_t pid = -1;
+    bool start(const std::string& sim, const fs::path& folder) {
+        int out[2];
+        if (pipe(out) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            close(out[1]);
+            int null = ::open("/dev/null", 0x1 /* O_WRONLY */);
+            if (null >= 0) dup2(null, 2);
+            execl(sim.c_str(), sim.c_str(), "--folder", folder.c_str(), "--engine", "--hex-lines", "60", "--no-log",
+                  (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        std::string got;
+        char c;
+        while (got.find("ready") == std::string::npos && ::read(out[0], &c, 1) == 1) got += c;
+        close(out[0]);
+        return got.find("ready") != std::string::npos;
+    }
+    bool alive() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+    void stop() {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+};
+
+// Every row that names a device shows what that device runs.
+std::vector<int> RowsNotFilled(const app::TMainForm& form) {
+    std::vector<int> missing;
+    const auto& g = form.Grid();
+    for (int r = 1; r < g.RowCount(); ++r) {
+        if (cli::Trimmed(g.Cell(app::ColDescription, r)).empty()) continue;
+        if (cli::Trimmed(g.Cell(app::ColRunning, r)).empty()) missing.push_back(r);
+    }
+    return missing;
+}
+
+std::string Join(const std::vector<int>& v) {
+    std::string s;
+    for (int x : v) s += (s.empty() ? "" : ",") + std::to_string(x);
+    return s;
+}
+
+const char* Verdict(bool ok) { return ok ? "ok" : "MISSED"; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60, sampleS = 5, warmupS = 20, everyS = 20;
+    std::string sim = RAVELIN_SIM_EXE;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+        if (a == "--sample") sampleS = std::atof(next().c_str());
+        else if (a == "--warmup") warmupS = std::atof(next().c_str());
+        else if (a == "--every") everyS = std::atof(next().c_str());
+        else if (a == "--sim") sim = next();
+        else if (!a.empty() && a[0] != '-') seconds = std::atof(a.c_str());
+        else {
+            std::cerr << "usage: soak_bench [SECONDS] [--sample S] [--warmup S] [--every S] [--sim PATH]\n";
+            return 2;
+        }
+    }
+    warmupS = std::min(warmupS, seconds / 3);
+
+    const fs::path folder = fs::temp_directory_path() / ("ravelin-soak-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    Console console;
+    if (!console.start(sim, folder)) {
+        std::cerr << "soak: the virtual console did not start (" << sim << ")\n";
+        console.stop();
+        return 1;
+    }
+
+    std::ostringstream progress;  // the update texts a terminal would show; not kept
+    const double t0 = Now();
+    const Sample before = Measure(0);
+    int rc = 0;
+    std::vector<Sample> samples;
+    double inventoryS = -1;
+    std::string notFilled;
+    int updates = 0, succeeded = 0;
+    {
+        cli::Session s(folder.string(), progress, false);
+        // The inventory is watched in fine steps until it is whole.
+        while (Now() - t0 < std::min(seconds, 10.0)) {
+            s.loop.runFor(10);
+            if (RowsNotFilled(*s.form).empty()) {
+                inventoryS = Now() - t0;
+                break;
+            }
+        }
+        if (inventoryS < 0) notFilled = Join(RowsNotFilled(*s.form));
+
+        const int rows[] = {12, 15};  // the GPIO panel's code, the MADI card's firmware
+        double nextUpdate = warmupS / 2, nextSample = Now() - t0;
+        bool busy = false;
+        int turn = 0;
+        while (Now() - t0 < seconds) {
+            const double t = Now() - t0;
+            if (t >= nextSample) {
+                Sample m = Measure(t);
+                m.busy = busy || s.form->UpdateBusy();
+                busy = false;
+                samples.push_back(m);
+                std::printf("%8.1f s  rss %6ld kB  hwm %6ld kB  fds %3d  threads %2d  cpu %7.3f s%s\n", m.t, m.rssKb,
+                            m.hwmKb, m.fds, m.threads, m.cpuS, m.busy ? "  (update)" : "");
+                std::fflush(stdout);
+                nextSample += sampleS;
+            }
+            if (t >= nextUpdate && !s.form->UpdateBusy()) {
+                const int row = rows[turn++ % 2];
+                if (s.form->UpdateValid(row)) {
+                    s.form->GridMouseDown(app::ColUpdate, row);
+                    ++updates;
+                    busy = true;
+                    while (s.form->UpdateBusy() && Now() - t0 < seconds + 120) s.loop.runFor(100);
+                    succeeded += s.form->LastResult().row == row && s.form->LastResult().succeeded;
+                }
+                nextUpdate = Now() - t0 + everyS;
+            }
+            busy = busy || s.form->UpdateBusy();
+            s.loop.runFor(100);
+            if (!console.alive()) {
+                std::cerr << "soak: the virtual console died\n";
+                rc = 1;
+                break;
+            }
+        }
+        s.Close();
+    }
+    console.stop();
+    fs::remove_all(folder);
+
+    // Growth is read between idle samples only: an update holds its file and
+    // buffers while it runs.
+    std::vector<Sample> idle;
+    for (const auto& m : samples)
+        if (m.t >= warmupS && !m.busy) idle.push_back(m);
+    std::printf("\nsummary (%.0f s, %d updates, %d successful; program measured in-process, console in a child)\n",
+                seconds, updates, succeeded);
+    long rssGrowth = 0;
+    int fdGrowth = 0, threadGrowth = 0;
+    if (idle.size() >= 2) {
+        // The lowest of the first and of the last few idle samples, so that a
+        // transient allocation at one sample does not read as growth.
+        const size_t k = std::max<size_t>(1, idle.size() / 4);
+        auto low = [](auto b, auto e, auto field) {
+            auto v = field(*b);
+            for (auto i = b; i != e; ++i) v = std::min(v, field(*i));
+            return v;
+        };
+        auto rss = [](const Sample& m) { return m.rssKb; };
+        auto fds = [](const Sample& m) { return m.fds; };
+        auto thr = [](const Sample& m) { return m.threads; };
+        rssGrowth = low(idle.end() - long(k), idle.end(), rss) - low(idle.begin(), idle.begin() + long(k), rss);
+        fdGrowth = low(idle.end() - long(k), idle.end(), fds) - low(idle.begin(), idle.begin() + long(k), fds);
+        threadGrowth = low(idle.end() - long(k), idle.end(), thr) - low(idle.begin(), idle.begin() + long(k), thr);
+    }
+    // Idle CPU: consecutive idle samples after warm-up, every link connected.
+    double idleCpu = 0, idleWall = 0;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i - 1].t < warmupS || samples[i].busy || samples[i - 1].busy) continue;
+        idleCpu += samples[i].cpuS - samples[i - 1].cpuS;
+        idleWall += samples[i].t - samples[i - 1].t;
+    }
+    long hwm = 0;
+    for (const auto& m : samples) hwm = std::max(hwm, m.hwmKb);
+    const double idlePercent = idleWall > 0 ? 100.0 * idleCpu / idleWall : -1;
+    // A leak shows as steady growth; a few pages of allocator slack do not.
+    const bool rssLeak = rssGrowth > 1024;
+    const bool fdLeak = fdGrowth > 0, threadLeak = threadGrowth > 0;
+    std::printf("descriptors at start %d, threads at start %d\n", before.fds, before.threads);
+    std::printf("growth after warm-up (%zu idle samples): rss %+ld kB [%s], fds %+d [%s], threads %+d [%s]\n",
+                idle.size(), rssGrowth, rssLeak ? "GROWING" : "flat", fdGrowth, fdLeak ? "GROWING" : "flat",
+                threadGrowth, threadLeak ? "GROWING" : "flat");
+    if (idlePercent >= 0)
+        std::printf("idle cpu: %.2f %% of one core over %.0f s (goal < 1 %%) [%s]\n", idlePercent, idleWall,
+                    Verdict(idlePercent < 1.0));
+    else
+        std::printf("idle cpu: no idle stretch after warm-up\n");
+    std::printf("peak rss: %.1f MB (goal < 20 MB) [%s]\n", double(hwm) / 1024, Verdict(hwm < 20 * 1024));
+    if (inventoryS >= 0)
+        std::printf("whole inventory: %.2f s after start (goal < 1.5 s) [%s]\n", inventoryS, Verdict(inventoryS < 1.5));
+    else
+        std::printf("whole inventory: not in place after 10 s; rows still empty: %s [MISSED]\n", notFilled.c_str());
+    if (rssLeak || fdLeak || threadLeak) rc = 1;
+    std::printf("result: %s\n", rc == 0 ? "pass" : "FAIL");
+    return rc;
+}
