@@ -7,7 +7,7 @@
 // default with --engine), and the program is the command line's session
 // (TMainForm on the plain event loop, with the machine's ports, sockets and
 // timer thread) in this process, so /proc/self is the program plus this
-// small harness. The harness keeps nothing per sample but one line of text.
+// small harness, which keeps one small record per sample and nothing else.
 //
 //   soak_bench [SECONDS] [--sample S] [--warmup S] [--every S] [--sim PATH] [--keep]
 //
