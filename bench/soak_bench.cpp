@@ -47,7 +47,7 @@ struct Sample {
     double t = 0;          // seconds since start
     long rssKb = 0, hwmKb = 0;
     long anonKb = 0;       // the resident pages that are not file-backed code or data
-    long heapKb = 0;       // heap in use (allocated, not yet freed)
+    long heapKb = 0;       // heap in use (allocated, not yet freed), mapped blocks too
     long sentTableKb = 0;  // of it, the engine link's sent-message table
     int fds = 0, threads = 0;
     double cpuS = 0;       // process CPU time
@@ -68,7 +68,8 @@ Sample Measure(double t) {
     s.rssKb = StatusField(status, "VmRSS:");
     s.hwmKb = StatusField(status, "VmHWM:");
     s.anonKb = StatusField(status, "RssAnon:");
-    s.heapKb = long(mallinfo2().uordblks / 1024);
+    const auto mi = mallinfo2();
+    s.heapKb = long((mi.uordblks + mi.hblkhd) / 1024);
     s.threads = int(StatusField(status, "Threads:"));
     for (auto& e : fs::directory_iterator("/proc/self/fd")) {
         (void)e;
