@@ -65,6 +65,9 @@ public:
     // engine lost; a number never used reads as an empty entry.
     const tSentMessage& SentEntry(uint16_t sequence) const;
     void RecordSent(uint16_t sequence, const tSentMessage& entry);
+    // Entries of the sent-message table: it grows with the numbers used, up
+    // to one entry per 16-bit message number.
+    size_t SentTableEntries() const { return sentHistory_.size(); }
     uint16_t RxSequence = 0;
     bool SkipSequenceCheck = true;
     bool EngineCommsReady = false;

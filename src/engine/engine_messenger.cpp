@@ -180,8 +180,14 @@ int EngineMessenger::RxCount() const { return ClientThread ? ClientThread->RxCou
 
 void EngineMessenger::MemoMessage(const std::string& s) {
     memo_.push_back(s);
+    memoBytes_ += s.size();
     // The memo is a window on the latest lines, not an archive (the log is).
-    while (int(memo_.size()) > kMemoLines) memo_.pop_front();
+    // A line that dumps discarded words can be as long as the garbage was, so
+    // the window is bounded by its text as well as by its lines.
+    while (int(memo_.size()) > kMemoLines || (memoBytes_ > kMemoBytes && memo_.size() > 1)) {
+        memoBytes_ -= memo_.front().size();
+        memo_.pop_front();
+    }
 }
 
 void EngineMessenger::LogMessage(const std::string& s) {

@@ -27,6 +27,7 @@ public:
     static constexpr int kInitialWords = 65536;
     static constexpr int kReconnectDelayMs = 100;
     static constexpr int kMemoLines = 30000;
+    static constexpr size_t kMemoBytes = size_t(1) << 20;
 
     EngineMessenger(platform::EventLoop& loop, platform::UpdateControl& log, EngineWindow& window,
                     std::string ipAddress, ConnectionFactory factory);
@@ -58,6 +59,7 @@ public:
     void LogMessage(const std::string& s);
     void LogError(const std::string& s);
     const std::deque<std::string>& Memo() const { return memo_; }
+    size_t MemoBytes() const { return memoBytes_; }
     bool LoggingCheckBox = false;  // "Log Raw"
     const std::string& IPAddress() const { return ipAddress_; }
 
@@ -98,6 +100,7 @@ private:
     // read allocates nothing.
     std::vector<uint8_t> received_;
     std::deque<std::string> memo_;
+    size_t memoBytes_ = 0;
 };
 
 } // namespace ravelin::engine
