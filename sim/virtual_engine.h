@@ -36,6 +36,8 @@ struct VirtualRackConfig {
     int refusePacketTimes = 0;     // ... this many times
     bool wrongCheck = false;       // the transfer check reports a wrong checksum
     uint32_t flashResult = 1;      // 1 successful
+    int silentFromPacket = -1;     // from this packet (from 0) on the rack answers nothing
+    int dropAtPacket = -1;         // the link to the rack (engine or card connection) closes at this packet
 };
 
 struct VirtualEngineConfig {
@@ -59,6 +61,7 @@ struct VirtualEngineConfig {
     int checksumErrorPacket = -1;  // this packet is answered "checksum error" (once)
     uint8_t flashError = 0;        // 9..17: the flash programming fails with it
     bool refuseDownload = false;   // start of an engine download refused (status 6)
+    bool silentDownload = false;   // no engine download start is ever answered
     int replyDelayMs = 0;          // every answer leaves this much later
 };
 
@@ -105,6 +108,7 @@ private:
     void onBytes(const uint8_t* data, size_t n);
     void handle(const std::vector<uint16_t>& w);
     void handleRack(const std::vector<uint16_t>& w, uint32_t header, Rack& rack);
+    void dropConnection();
     void reply(uint8_t status, uint32_t header, const std::vector<uint8_t>& data);
     void flushDue();
     void flushDueLocked();
