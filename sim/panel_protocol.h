@@ -17,10 +17,10 @@ namespace ravelin::sim {
 // How a panel answers the hex lines of a code update.
 struct HexReplyBehaviour {
     bool silent = false;      // never answers a hex line (it still records them)
-    int silentAfterLines = 0; // answers no hex line once it has taken this many in an update; 0 = never
     int rejectLine = 0;       // line of the update (1-based) to reject; 0 = none
     int rejectTimes = 0;      // how often that line is rejected before it is taken
     uint8_t rejectCode = 1;   // result byte of a rejection
+    int silentAfterLines = 0; // answers no hex line once it has taken this many in an update; 0 = never
 };
 
 struct PanelConfig {
