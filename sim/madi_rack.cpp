@@ -85,7 +85,6 @@ std::vector<MadiRack::Message> MadiRack::receive(const uint8_t* data, size_t n)
     for (size_t i = 0; i < last; ++i) sum = uint16_t(sum + w[i]);
     if (sum != w[last]) return {};
     ++messages_;
-    if (silent_ || dropDue_) return {};
     const uint32_t data32 = last >= 4 ? uint32_t(w[2]) | uint32_t(w[3]) << 16 : 0;
     auto ack = [](uint32_t v) { return madiMessage(kAck, long32(v)); };
 
@@ -105,11 +104,12 @@ std::vector<MadiRack::Message> MadiRack::receive(const uint8_t* data, size_t n)
         packetRefusals_ = 0;
         return {ack(1)};
     case kPacket:
-        if (packetIndex_ == config_.silentFromPacket) {
-            silent_ = true;
+        // Both lose the packet: the program's transfer goes on without it.
+        if (packetIndex_ == config_.silentPacket && !silentDone_) {
+            silentDone_ = true;
             return {};
         }
-        if (packetIndex_ == config_.dropAtPacket) {
+        if (packetIndex_ == config_.dropAtPacket && !dropDue_) {
             dropDue_ = true;
             return {};
         }

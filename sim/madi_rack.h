@@ -51,7 +51,7 @@ private:
     int startsRefused_ = 0;
     int packetIndex_ = 0;
     int packetRefusals_ = 0;
-    bool silent_ = false;
+    bool silentDone_ = false;
     bool dropDue_ = false;
 };
 

@@ -26,7 +26,7 @@ bool applyRackFault(const std::string& fault, VirtualRackConfig& rack)
     else if (kind == "refuse-packet" && n.size() == 2) rack.refusePacket = n[0], rack.refusePacketTimes = n[1];
     else if (kind == "wrong-check" && n.empty()) rack.wrongCheck = true;
     else if (kind == "flash" && n.size() == 1 && n[0] <= 255) rack.flashResult = uint32_t(n[0]);
-    else if (kind == "silent-packet" && n.size() == 1) rack.silentFromPacket = n[0];
+    else if (kind == "silent-packet" && n.size() == 1) rack.silentPacket = n[0];
     else if (kind == "drop-packet" && n.size() == 1) rack.dropAtPacket = n[0];
     else return false;
     return true;

@@ -60,7 +60,7 @@ struct VirtualEngine::Rack {
     int startsRefused = 0;
     int packetRefusals = 0;
     int packetIndex = 0;
-    bool silent = false;
+    bool silentDone = false;
     int type = 0;
     uint16_t sum = 0;
     std::vector<uint16_t> received;
@@ -493,8 +493,6 @@ void VirtualEngine::handleRack(const std::vector<uint16_t>& w, uint32_t header, 
     const size_t wc = w[0] & 0xFF;
     const uint32_t port = uint32_t(rack.config.port) << 16;
     auto ack = [&](uint32_t value) { reply(0, port | 0x0BC0, le32(value)); };
-    // A rack that has stopped answering answers nothing any more.
-    if (rack.silent) return;
 
     switch (param(header)) {
     case 21:  // device data
@@ -541,9 +539,9 @@ void VirtualEngine::handleRack(const std::vector<uint16_t>& w, uint32_t header, 
         ack(1);
         break;
     case 194:  // a packet of file words
-        if (rack.packetIndex == rack.config.silentFromPacket) {
-            rack.silent = true;
-            note("rack " + std::to_string(rack.config.port) + " falls silent");
+        if (rack.packetIndex == rack.config.silentPacket && !rack.silentDone) {
+            rack.silentDone = true;
+            note("rack " + std::to_string(rack.config.port) + " leaves a packet unanswered");
             break;
         }
         if (rack.packetIndex == rack.config.dropAtPacket && !dropped_) {

@@ -36,7 +36,9 @@ struct VirtualRackConfig {
     int refusePacketTimes = 0;     // ... this many times
     bool wrongCheck = false;       // the transfer check reports a wrong checksum
     uint32_t flashResult = 1;      // 1 successful
-    int silentFromPacket = -1;     // from this packet (from 0) on the rack answers nothing
+    // A packet left unanswered counts as taken by the program, and the rack's
+    // check decides; so a rack silent for good would cost 2.5 s a packet.
+    int silentPacket = -1;         // this packet (from 0) is neither answered nor taken (once)
     int dropAtPacket = -1;         // the link to the rack (engine or card connection) closes at this packet
 };
 
