@@ -188,20 +188,22 @@ int main(int argc, char** argv)
                    "SLOT:MESSAGES the panel's pseudo-terminal closes after that many update messages\n"
                    "(hex lines, boot-loader data packets, FPGA packets)")->take_all();
     HostBoardOptionArgs hostArgs;
-    app.add_option("--host-fpga-error", hostArgs.fpgaErrors,
-                   "PACKET:CODE the host board answers its FPGA packet PACKET (from 0, erase or finish) with CODE")
-        ->take_all();
-    app.add_option("--host-fpga-silent", hostArgs.fpgaSilentAfter,
-                   "PACKETS the host board answers nothing more of its FPGA update after that many packets")->take_all();
-    app.add_option("--host-fpga-drop", hostArgs.fpgaDrops,
-                   "PACKETS the host board's pseudo-terminal closes after that many FPGA packets")->take_all();
-    app.add_option("--usb-audio-error", hostArgs.usbAudioErrors,
-                   "PACKET:CODE the host board answers USB-audio packet PACKET (from 0, erase or finish) with CODE")
-        ->take_all();
-    app.add_option("--usb-audio-silent", hostArgs.usbAudioSilentAfter,
-                   "PACKETS the host board answers nothing more of the USB-audio update after that many packets")->take_all();
-    app.add_option("--usb-audio-drop", hostArgs.usbAudioDrops,
-                   "PACKETS the host board's pseudo-terminal closes after that many USB-audio packets")->take_all();
+    // The host board's two file updates take the same faults.
+    auto fileUpdateFaults = [&](const std::string& prefix, const std::string& what, std::vector<std::string>& errors,
+                                std::vector<int>& silent, std::vector<int>& drops) {
+        app.add_option(prefix + "-error", errors,
+                       "PACKET:CODE the host board answers " + what + " packet PACKET (from 0, erase or finish) with CODE")
+            ->take_all();
+        app.add_option(prefix + "-silent", silent,
+                       "PACKETS the host board answers nothing more of the " + what + " update after that many packets")
+            ->take_all();
+        app.add_option(prefix + "-drop", drops,
+                       "PACKETS the host board's pseudo-terminal closes after that many " + what + " packets")
+            ->take_all();
+    };
+    fileUpdateFaults("--host-fpga", "FPGA", hostArgs.fpgaErrors, hostArgs.fpgaSilentAfter, hostArgs.fpgaDrops);
+    fileUpdateFaults("--usb-audio", "USB-audio", hostArgs.usbAudioErrors, hostArgs.usbAudioSilentAfter,
+                     hostArgs.usbAudioDrops);
     app.add_flag("--dfu-absent", hostArgs.dfuAbsent, "On Boot the host board goes quiet but its USB boot loader never opens");
     app.add_option("--dfu-silent", hostArgs.dfuSilentAt,
                    "BLOCK the USB boot loader answers nothing from that block of a program download on (from 1)");
