@@ -30,7 +30,7 @@ BootLoader::BootLoader(BootLoaderBehaviour behaviour) : behaviour_(behaviour)
 void BootLoader::enter()
 {
     active_ = true;
-    silent_ = false;
+    silent_ = behaviour_.silentFromStart;
     input_.clear();
     status_ = kSuccess;
     ++record_.entries;

@@ -20,6 +20,7 @@ struct BootLoaderBehaviour {
     int badStatusData = 0;         // data packet (1-based) whose status reports badStatus; 0 = none
     uint8_t badStatus = 0x44;      // flash failure
     int silentAfterData = 0;       // answers nothing more after this many data packets; 0 = never
+    bool silentFromStart = false;  // answers nothing at all, not even the synchronisation
 };
 
 struct BootLoaderRecord {

@@ -60,9 +60,11 @@ std::string applyBootLoaderOptions(const BootLoaderOptionArgs& args, ConsoleConf
             panel(slot, "--bl-status")->bootLoader.badStatus = uint8_t(b);
         }
         for (const auto& arg : args.silent) {
-            if (!fields(arg, 2, f) || !number(f[0], 0, 7, slot) || !number(f[1], 1, 1000000, a))
+            if (!fields(arg, 2, f) || !number(f[0], 0, 7, slot) || !number(f[1], 0, 1000000, a))
                 return "--bl-silent " + arg + ": expected SLOT:DATAPACKETS";
+            // None at all: the boot loader does not even answer the synchronisation.
             panel(slot, "--bl-silent")->bootLoader.silentAfterData = a;
+            panel(slot, "--bl-silent")->bootLoader.silentFromStart = a == 0;
         }
         for (const auto& arg : args.fpgaErrors) {
             const bool erase = fields(arg, 3, f) && f[1] == "erase";
@@ -77,6 +79,21 @@ std::string applyBootLoaderOptions(const BootLoaderOptionArgs& args, ConsoleConf
             p->fileUpdate.errorCode = uint8_t(b);
         }
         for (int s : args.fpgaSilent) panel(s, "--fpga-silent")->fileUpdate.silent = true;
+        for (const auto& arg : args.hexSilentAfter) {
+            if (!fields(arg, 2, f) || !number(f[0], 0, 7, slot) || !number(f[1], 1, 1000000, a))
+                return "--silent-after " + arg + ": expected SLOT:LINES";
+            panel(slot, "--silent-after")->hex.silentAfterLines = a;
+        }
+        for (const auto& arg : args.fpgaSilentAfter) {
+            if (!fields(arg, 2, f) || !number(f[0], 0, 7, slot) || !number(f[1], 0, 1000000, a))
+                return "--fpga-silent-after " + arg + ": expected SLOT:PACKETS";
+            panel(slot, "--fpga-silent-after")->fileUpdate.silentAfterPackets = a;
+        }
+        for (const auto& arg : args.drops) {
+            if (!fields(arg, 2, f) || !number(f[0], 0, 7, slot) || !number(f[1], 1, 1000000, a))
+                return "--panel-drop " + arg + ": expected SLOT:MESSAGES";
+            panel(slot, "--panel-drop")->dropAfterUpdateMessages = a;
+        }
     } catch (const std::string& error) {
         return error;
     }

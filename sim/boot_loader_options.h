@@ -1,6 +1,7 @@
 #pragma once
-// The ravelin-sim options of the panels' boot loaders and of the local I/O
-// unit's FPGA file update, each a list of "SLOT[:...]" texts.
+// The ravelin-sim options of the panels' faults in an update (hex lines, boot
+// loaders, the local I/O unit's FPGA file update, a line pulled), each a
+// list of "SLOT[:...]" texts.
 
 #include "virtual_console.h"
 
@@ -18,6 +19,9 @@ struct BootLoaderOptionArgs {
     std::vector<std::string> silent;   // --bl-silent SLOT:DATAPACKETS
     std::vector<std::string> fpgaErrors; // --fpga-error SLOT:PACKET:CODE (PACKET "erase" for the erase)
     std::vector<int> fpgaSilent;       // --fpga-silent SLOT
+    std::vector<std::string> fpgaSilentAfter; // --fpga-silent-after SLOT:PACKETS
+    std::vector<std::string> drops;    // --panel-drop SLOT:MESSAGES
+    std::vector<std::string> hexSilentAfter; // --silent-after SLOT:LINES
 };
 
 // Applies the options to the panels; an empty result, or the text of the

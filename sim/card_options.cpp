@@ -1,4 +1,5 @@
 #include "card_options.h"
+#include "rack_options.h"
 
 #include <sstream>
 
@@ -71,6 +72,23 @@ std::string applyCardOptions(const CardOptionArgs& args, ConsoleConfig& config)
         }
         for (int s : args.fpgaSilent) card(s, "--card-fpga-silent")->fpga.silent = true;
         for (int s : args.racks) card(s, "--card-rack")->madiRack = VirtualRackConfig{};
+        for (const auto& arg : args.fpgaSilentAfter) {
+            if (!parse(arg, 1, v)) return "--card-fpga-silent-after " + arg + ": expected SLOT:PACKETS";
+            card(v[0], "--card-fpga-silent-after")->fpga.silentAfterPackets = v[1];
+        }
+        for (const auto& arg : args.fpgaDrops) {
+            if (!parse(arg, 1, v) || v[1] < 1) return "--card-fpga-drop " + arg + ": expected SLOT:PACKETS";
+            card(v[0], "--card-fpga-drop")->fpga.dropAfterPackets = v[1];
+        }
+        for (const auto& arg : args.rackFaults) {
+            const auto colon = arg.find(':');
+            std::vector<int> s;
+            if (colon == std::string::npos || !parse(arg.substr(0, colon), 0, s))
+                return "--card-rack-fault " + arg + ": expected SLOT:FAULT";
+            CardConfig* c = card(s[0], "--card-rack-fault");
+            if (!c->madiRack) return "--card-rack-fault " + arg + ": no rack on that card (--card-rack)";
+            if (!applyRackFault(arg.substr(colon + 1), *c->madiRack)) return "--card-rack-fault " + arg + ": unknown fault";
+        }
     } catch (const std::string& error) {
         return error;
     }

@@ -17,6 +17,9 @@ struct CardOptionArgs {
     std::vector<std::string> fpgaErrors; // --card-fpga-error SLOT:PACKET:CODE (PACKET "erase" for the erase)
     std::vector<int> fpgaSilent;         // --card-fpga-silent SLOT
     std::vector<int> racks;              // --card-rack SLOT
+    std::vector<std::string> fpgaSilentAfter; // --card-fpga-silent-after SLOT:PACKETS
+    std::vector<std::string> fpgaDrops;  // --card-fpga-drop SLOT:PACKETS
+    std::vector<std::string> rackFaults; // --card-rack-fault SLOT:FAULT (as --rack-fault)
 };
 
 // Applies the options to the cards; an empty result, or the text of the

@@ -180,6 +180,10 @@ void CardProtocol::handleFrame(const std::vector<uint8_t>& body, std::vector<uin
     case kTarvolaControl:
         if (rack_ && body.size() > 2)
             for (const auto& m : rack_->receive(body.data() + 2, body.size() - 2)) append(out, madiFrame(m));
+        if (rack_ && rack_->linkDropDue() && !dropped_) {
+            log("dropping the connection in the middle of a rack transfer");
+            dropped_ = dropLink = true;
+        }
         break;
     case kRestart:
         ++record_.restarts;
@@ -194,6 +198,10 @@ void CardProtocol::handleFrame(const std::vector<uint8_t>& body, std::vector<uin
             out.insert(out.end(), f.begin(), f.end());
         }
         if (fpga_.record().completed > 0 && !fpga_.record().file.empty()) log("FPGA file taken");
+        if (fpga_.linkDropDue() && !dropped_) {
+            log("dropping the connection in the middle of the FPGA file");
+            dropped_ = dropLink = true;
+        }
         break;
     default:
         break;

@@ -38,7 +38,8 @@ struct CardConfig {
     BootLoaderBehaviour bootLoader;    // faults of the boot loader (refusals, statuses, silence)
     int dropAfterDataPackets = 0;      // fault: the boot loader closes the connection after this many data packets
     FileUpdateBehaviour fpga{.enabled = true}; // the FPGA file update and its faults
-    // A rack on the card's MADI ports (its port and faults are not used).
+    // A rack on the card's MADI ports (its port is not used); a drop of the
+    // rack's link closes the card's connection.
     std::optional<VirtualRackConfig> madiRack;
 };
 

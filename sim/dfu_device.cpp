@@ -82,7 +82,8 @@ DfuReply DfuDevice::control(uint8_t requestType, uint8_t request, uint16_t value
 {
     log_.push_back({requestType, request, value, index, length, dataOut});
     const int n = int(log_.size());
-    if (reset_ || (config_.goneAt && n >= config_.goneAt)) return {DfuOutcome::Gone, {}};
+    if (reset_ || gone_ || (config_.goneAt && n >= config_.goneAt)) return {DfuOutcome::Gone, {}};
+    if (silent_) return {DfuOutcome::Silent, {}};
     if (n == config_.stallAt) return {DfuOutcome::Stall, {}};
     if (n == config_.timeoutAt) return {DfuOutcome::Timeout, {}};
 
@@ -156,6 +157,14 @@ DfuReply DfuDevice::getStatus()
     return {DfuOutcome::Done, d};
 }
 
+DfuOutcome DfuDevice::programBlock()
+{
+    ++blocks_;
+    silent_ = silent_ || blocks_ == config_.silentAtBlock;
+    gone_ = gone_ || blocks_ == config_.goneAtBlock;
+    return gone_ ? DfuOutcome::Gone : silent_ ? DfuOutcome::Silent : DfuOutcome::Done;
+}
+
 void DfuDevice::busyThen(uint8_t state)
 {
     state_ = DNLOAD_SYNC;
@@ -187,7 +196,9 @@ DfuReply DfuDevice::download(const std::vector<uint8_t>& data)
         busyLeft_ = 0;
         return {};
     }
+    if (const DfuOutcome fault = programBlock(); fault != DfuOutcome::Done) return {fault, {}};
     program(data.data(), data.size());
+    if (progLeft_ == 0 && config_.lastBlockStatus) return fail(config_.lastBlockStatus);
     busyThen(DNLOAD_IDLE);
     return {};
 }
@@ -213,6 +224,8 @@ DfuReply DfuDevice::command(const std::vector<uint8_t>& data)
     case PROG:
         // The address check fails into dfuERROR without touching the status.
         if (start != config_.appStart || uint64_t(start) + length > top) return fail(OK);
+        blocks_ = 0;
+        if (const DfuOutcome fault = programBlock(); fault != DfuOutcome::Done) return {fault, {}};
         progAt_ = start;
         progLeft_ = progTotal_ = length;
         programmed_ = 0;

@@ -32,9 +32,15 @@ struct DfuDeviceConfig {
     int timeoutAt = 0;     // that transfer gets no answer
     int goneAt = 0;        // the device disappears from that transfer on
     long flipOffset = -1;  // this flash byte (from the application start) reads back changed
+    // Faults of a program download, counted in its blocks from 1 (the block
+    // with the program command is 1); 0 = never.
+    int silentAtBlock = 0;        // from that block on the device answers nothing
+    int goneAtBlock = 0;          // the device disappears at that block
+    uint8_t lastBlockStatus = 0;  // the download's last block ends in dfuERROR with this status
 };
 
-enum class DfuOutcome : uint8_t { Done = 0, Stall = 1, Timeout = 2, Gone = 3 };
+// Silent never goes on the wire: the server sends no reply at all.
+enum class DfuOutcome : uint8_t { Done = 0, Stall = 1, Timeout = 2, Gone = 3, Silent = 4 };
 
 struct DfuReply {
     DfuOutcome outcome = DfuOutcome::Done;
@@ -84,6 +90,8 @@ private:
     DfuReply fail(uint8_t status);
     void program(const uint8_t* data, size_t n);
     void busyThen(uint8_t state);
+    // Counts a block of a program download; a fault's outcome, or Done.
+    DfuOutcome programBlock();
 
     DfuDeviceConfig config_;
     std::vector<uint8_t> flash_;
@@ -95,6 +103,8 @@ private:
     bool binary_ = false;
     bool infoNext_ = false;
     bool reset_ = false;
+    int blocks_ = 0;
+    bool silent_ = false, gone_ = false;
     uint32_t progAt_ = 0, progLeft_ = 0, progTotal_ = 0, programmed_ = 0;
     uint32_t readStart_ = 0, readLength_ = 0, readDone_ = 0;
     bool readHeaderDue_ = true;

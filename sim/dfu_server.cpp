@@ -222,6 +222,8 @@ bool DfuServer::answer(int fd, const std::vector<uint8_t>& r)
         DfuReply d = device_.control(requestType, request, value, index, out, length);
         // A device that has gone answers nothing: the connection ends.
         if (d.outcome == DfuOutcome::Gone) return false;
+        // A device that has stopped answering keeps the connection open.
+        if (d.outcome == DfuOutcome::Silent) return true;
         reply.push_back(uint8_t(d.outcome));
         if (requestType & 0x80) reply.insert(reply.end(), d.data.begin(), d.data.end());
         goOn = !device_.wasReset();

@@ -16,6 +16,8 @@ std::vector<std::vector<uint8_t>> FileUpdateDevice::receive(const uint8_t* body,
 {
     std::vector<std::vector<uint8_t>> out;
     if (!behaviour_.enabled || behaviour_.silent || size < 3) return out;
+    if (behaviour_.silentAfterPackets >= 0 && record_.starts > 0 && record_.packets >= behaviour_.silentAfterPackets)
+        return out;
     const uint8_t kind = body[0];
     const int number = body[1] << 8 | body[2];
     switch (kind) {
@@ -52,6 +54,10 @@ std::vector<std::vector<uint8_t>> FileUpdateDevice::receive(const uint8_t* body,
         unsigned sum = 0;
         for (uint8_t b : file_) sum += b;
         const bool whole = next_ == count_ && (sum & 0xFFFF) == unsigned(number);
+        if (behaviour_.finishError) {
+            out.push_back(answer(2, behaviour_.finishError));
+            break;
+        }
         if (whole) {
             ++record_.completed;
             record_.file = file_;

@@ -18,6 +18,9 @@ struct FileUpdateBehaviour {
     int eraseError = 0;         // error code reported during the erase; 0 = none
     uint8_t errorCode = 4;
     bool silent = false;        // never answers
+    int silentAfterPackets = -1; // answers nothing more once it has taken this many packets; -1 = never
+    int dropAfterPackets = 0;   // the link goes away once it has taken this many packets; 0 = never
+    uint8_t finishError = 0;    // the finish is answered with this error, whatever came; 0 = none
 };
 
 struct FileUpdateRecord {
@@ -40,6 +43,11 @@ public:
     std::vector<std::vector<uint8_t>> receive(const uint8_t* body, std::size_t size);
     const FileUpdateRecord& record() const { return record_; }
     const FileUpdateBehaviour& behaviour() const { return behaviour_; }
+    // The device's owner closes the link now (a fault): the device cannot.
+    bool linkDropDue() const
+    {
+        return behaviour_.dropAfterPackets > 0 && record_.packets >= behaviour_.dropAfterPackets;
+    }
 
 private:
     std::vector<uint8_t> answer(uint8_t kind, uint8_t error, int value = -1) const;

@@ -197,6 +197,22 @@ void HostBoard::bootLoaderReset(const std::vector<uint8_t>& application)
     changed_.notify_all();
 }
 
+void HostBoard::dropLine()
+{
+    // As a cable pulled: the terminal goes away mid-transfer and the board
+    // serves nothing more until it is stopped.
+    closeFd(slave_);
+    closeFd(master_);
+    if (log_) log_("host board: line dropped");
+    pollfd w{wake_, POLLIN, 0};
+    while (!stopping_) {
+        uint64_t v;
+        if (::poll(&w, 1, 100) > 0) {
+            [[maybe_unused]] auto n = ::read(wake_, &v, sizeof v);
+        }
+    }
+}
+
 void HostBoard::receive(const uint8_t* data, size_t n)
 {
     if (config_.silent || bootLoader_ || std::chrono::steady_clock::now() < quietUntil_) return;
@@ -285,8 +301,12 @@ void HostBoard::handle(const std::vector<uint8_t>& m)
     case Boot:
         ++record_.boots;
         bootLoader_ = true;
-        bootAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBootMs);
         input_.clear();
+        if (config_.bootLoaderAbsent) {
+            if (log_) log_("host board: into a USB boot loader that never shows up");
+            break;
+        }
+        bootAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBootMs);
         if (log_) log_("host board: into the USB boot loader on " + dfuPath_);
         break;
     case RecoveryState:
@@ -337,6 +357,7 @@ void HostBoard::run()
             if (stopping_) return;
         }
         std::vector<uint8_t> out;
+        bool drop;
         {
             std::lock_guard lock(mutex_);
             if (fds[0].revents & POLLIN) {
@@ -344,8 +365,13 @@ void HostBoard::run()
                 if (n > 0) receive(buf, size_t(n));
             }
             out.swap(output_);
+            drop = fpgaUpdate_.linkDropDue() || usbAudioUpdate_.linkDropDue();
         }
         changed_.notify_all();
+        if (drop) {
+            dropLine();
+            return;
+        }
         size_t done = 0;
         while (done < out.size()) {
             ssize_t w = ::write(master_, out.data() + done, out.size() - done);

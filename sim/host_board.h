@@ -34,9 +34,11 @@ struct HostBoardConfig {
     std::array<uint32_t, 4> sampleRates{48000, 48000, 48000, 44100};  // reported after each status
     int restartMs = 300;                // silence while the board restarts
     bool silent = false;                // answers nothing at all
+    bool bootLoaderAbsent = false;      // on Boot the board goes quiet but its boot loader never opens
     std::string dfuSocketPath;          // empty: a fresh path under the temporary folder
     DfuDeviceConfig dfu;
-    // The file updates of the FPGA and the USB-audio image, with their faults.
+    // The file updates of the FPGA and the USB-audio image, with their faults
+    // (a drop closes the board's pseudo-terminal for good).
     FileUpdateBehaviour fpgaUpdate{.enabled = true};
     FileUpdateBehaviour usbAudioUpdate{.enabled = true};
 };
@@ -89,6 +91,7 @@ private:
     void send(uint8_t header, const std::vector<uint8_t>& data);
     void restartFor(int ms);
     void bootLoaderReset(const std::vector<uint8_t>& application);
+    void dropLine();
 
     HostBoardConfig config_;
     LogFn log_;

@@ -93,12 +93,31 @@ std::vector<MadiRack::Message> MadiRack::receive(const uint8_t* data, size_t n)
         if (auto r = versionReport(uint16_t(data32)); !r.empty()) return {r};
         return {};
     case kStart:
-        if (data32 == 0) return {ack(0)};
+        if (startsRefused_ < config_.refuseStart || data32 == 0) {
+            ++startsRefused_;
+            return {ack(0)};
+        }
         type_ = int(data32);
         sum_ = 0;
         received_.clear();
+        packetIndex_ = 0;
+        packetRefusals_ = 0;
         return {ack(1)};
     case kPacket:
+        // Both lose the packet: the program's transfer goes on without it.
+        if (packetIndex_ == config_.silentPacket && !silentDone_) {
+            silentDone_ = true;
+            return {};
+        }
+        if (packetIndex_ == config_.dropAtPacket && !dropDue_) {
+            dropDue_ = true;
+            return {};
+        }
+        if (packetIndex_ == config_.refusePacket && packetRefusals_ < config_.refusePacketTimes) {
+            ++packetRefusals_;
+            return {ack(0)};
+        }
+        ++packetIndex_;
         for (size_t k = 2; k < last; ++k) {
             received_.push_back(w[k]);
             sum_ = uint16_t(sum_ + w[k]);
@@ -106,13 +125,13 @@ std::vector<MadiRack::Message> MadiRack::receive(const uint8_t* data, size_t n)
         return {ack(1)};
     case kEnd: {
         std::vector<uint16_t> check = long32(uint32_t(received_.size()));
-        check.push_back(sum_);
+        check.push_back(uint16_t(sum_ + (config_.wrongCheck ? 1 : 0)));
         check.push_back(uint16_t(type_));
         return {ack(1), madiMessage(kTransferCheck, check)};
     }
     case kProgram: {
         const int expected = type_ == 1 ? 5 : type_ == 2 ? 9 : type_;
-        uint32_t result = 1;
+        uint32_t result = config_.flashResult;
         if (received_.empty()) result = 5;
         else if (int(data32) != expected) result = 10;
         if (result == 1) {

@@ -8,7 +8,7 @@
 // words 0 .. n - 1. The rack takes a code transfer as a rack on an engine
 // port does (start with the file type, packets of file words, end, its check
 // of length, checksum and type, then the flash programming) and keeps the
-// image it programmed.
+// image it programmed. It plays the faults of a rack on an engine port.
 
 #include "virtual_engine.h"
 
@@ -34,6 +34,8 @@ public:
     int imageType() const { return imageType_; }
     int flashed() const { return flashed_; }
     int messages() const { return messages_; }
+    // The card closes its connection now (a fault the rack cannot play itself).
+    bool linkDropDue() const { return dropDue_; }
 
 private:
     Message versionReport(uint16_t item) const;
@@ -46,6 +48,11 @@ private:
     int imageType_ = 0;
     int flashed_ = 0;
     int messages_ = 0;
+    int startsRefused_ = 0;
+    int packetIndex_ = 0;
+    int packetRefusals_ = 0;
+    bool silentDone_ = false;
+    bool dropDue_ = false;
 };
 
 } // namespace ravelin::sim

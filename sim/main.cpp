@@ -4,6 +4,8 @@
 
 #include "boot_loader_options.h"
 #include "card_options.h"
+#include "host_board_options.h"
+#include "rack_options.h"
 #include "virtual_console.h"
 
 #include <CLI/CLI.hpp>
@@ -178,6 +180,39 @@ int main(int argc, char** argv)
                    "SLOT:PACKET:CODE the local I/O unit answers FPGA packet PACKET (from 0, or erase) with error CODE")
         ->take_all();
     app.add_option("--fpga-silent", bootLoaderArgs.fpgaSilent, "SLOT the local I/O unit never answers the FPGA update")->take_all();
+    app.add_option("--fpga-silent-after", bootLoaderArgs.fpgaSilentAfter,
+                   "SLOT:PACKETS the local I/O unit answers nothing more after that many FPGA packets")->take_all();
+    app.add_option("--silent-after", bootLoaderArgs.hexSilentAfter,
+                   "SLOT:LINES the panel answers no hex line once it has taken LINES of an update")->take_all();
+    app.add_option("--panel-drop", bootLoaderArgs.drops,
+                   "SLOT:MESSAGES the panel's pseudo-terminal closes after that many update messages\n"
+                   "(hex lines, boot-loader data packets, FPGA packets)")->take_all();
+    HostBoardOptionArgs hostArgs;
+    // The host board's two file updates take the same faults.
+    auto fileUpdateFaults = [&](const std::string& prefix, const std::string& what, std::vector<std::string>& errors,
+                                std::vector<int>& silent, std::vector<int>& drops) {
+        app.add_option(prefix + "-error", errors,
+                       "PACKET:CODE the host board answers " + what + " packet PACKET (from 0, erase or finish) with CODE")
+            ->take_all();
+        app.add_option(prefix + "-silent", silent,
+                       "PACKETS the host board answers nothing more of the " + what + " update after that many packets")
+            ->take_all();
+        app.add_option(prefix + "-drop", drops,
+                       "PACKETS the host board's pseudo-terminal closes after that many " + what + " packets")
+            ->take_all();
+    };
+    fileUpdateFaults("--host-fpga", "FPGA", hostArgs.fpgaErrors, hostArgs.fpgaSilentAfter, hostArgs.fpgaDrops);
+    fileUpdateFaults("--usb-audio", "USB-audio", hostArgs.usbAudioErrors, hostArgs.usbAudioSilentAfter,
+                     hostArgs.usbAudioDrops);
+    app.add_flag("--dfu-absent", hostArgs.dfuAbsent, "On Boot the host board goes quiet but its USB boot loader never opens");
+    app.add_option("--dfu-silent", hostArgs.dfuSilentAt,
+                   "BLOCK the USB boot loader answers nothing from that block of a program download on (from 1)");
+    app.add_option("--dfu-flip", hostArgs.dfuFlip,
+                   "OFFSET this flash byte (from the application start) reads back changed");
+    app.add_option("--dfu-gone", hostArgs.dfuGoneAt, "BLOCK the USB boot loader disappears at that block of a program download");
+    app.add_option("--dfu-last-status", hostArgs.dfuLastStatus,
+                   "STATUS the last block of a program download ends in dfuERROR with STATUS")
+        ->check(CLI::Range(1, 255));
 
     bool engine = true, refuseDownload = false;
     VirtualEngineConfig ec;
@@ -194,11 +229,13 @@ int main(int argc, char** argv)
     app.add_option("--engine-flash-error", ec.flashError, "CODE 9..17 the flash programming fails with CODE")
         ->check(CLI::Range(9, 17));
     app.add_flag("--engine-refuse-download", refuseDownload, "The engine refuses every engine code download");
+    app.add_flag("--engine-silent-download", ec.silentDownload, "The engine never answers an engine code download start");
     app.add_option("--engine-delay", ec.replyDelayMs, "MS every engine answer leaves MS later");
     app.add_option("--rack", rackArgs, "PORT:TYPE[:KIND] a rack on an engine port (default one rack, 42:1:0)")
         ->take_all();
     app.add_option("--rack-fault", rackFaultArgs,
-                   "PORT:refuse-start:N | PORT:refuse-packet:PACKET:TIMES | PORT:wrong-check | PORT:flash:CODE")
+                   "PORT:refuse-start:N | PORT:refuse-packet:PACKET:TIMES | PORT:wrong-check | PORT:flash:CODE |\n"
+                   "PORT:silent-packet:PACKET | PORT:drop-packet:PACKET")
         ->take_all();
     CardOptionArgs cardOptionArgs;
     app.add_option("--card-bl-nak", cardOptionArgs.naks, "SLOT:PACKET:TIMES the card's boot loader NAKs packet PACKET (1-based) TIMES times")
@@ -214,6 +251,12 @@ int main(int argc, char** argv)
         ->take_all();
     app.add_option("--card-fpga-silent", cardOptionArgs.fpgaSilent, "SLOT the card never answers the FPGA update")->take_all();
     app.add_option("--card-rack", cardOptionArgs.racks, "SLOT a rack on the card's MADI ports")->take_all();
+    app.add_option("--card-rack-fault", cardOptionArgs.rackFaults, "SLOT:FAULT a fault of the card's rack, as --rack-fault")
+        ->take_all();
+    app.add_option("--card-fpga-silent-after", cardOptionArgs.fpgaSilentAfter,
+                   "SLOT:PACKETS the card answers nothing more of its FPGA update after that many packets")->take_all();
+    app.add_option("--card-fpga-drop", cardOptionArgs.fpgaDrops,
+                   "SLOT:PACKETS the card closes the connection after that many FPGA packets")->take_all();
     app.add_flag("--write-only", writeOnly, "Write the folder (Serial.ini without [DevicePaths]) and exit");
 
     CLI11_PARSE(app, argc, argv);
@@ -228,6 +271,7 @@ int main(int argc, char** argv)
         HostBoardConfig board;
         board.comPort = hostBoardCom;
         board.firmware = uint8_t(hostFirmware);
+        if (const std::string error = applyHostBoardOptions(hostArgs, board); !error.empty()) usageError(error);
         config.hostBoard = board;
     }
     if (noDefaultPanels) config.panels.clear();
@@ -293,24 +337,13 @@ int main(int argc, char** argv)
     }
     for (const auto& arg : rackFaultArgs) {
         const auto f = splitFields(arg, ':');
-        int port, a = 0, b = 0;
+        int port;
         VirtualRackConfig* r = nullptr;
         if (f.size() >= 2 && toInt(f[0], 1, 255, port))
             for (auto& x : ec.racks)
                 if (x.port == port) r = &x;
         if (!r) usageError("--rack-fault " + arg + ": no rack on that port");
-        if (f[1] == "refuse-start" && f.size() == 3 && toInt(f[2], 0, 1000, a)) {
-            r->refuseStart = a;
-        } else if (f[1] == "refuse-packet" && f.size() == 4 && toInt(f[2], 0, 1000000, a) && toInt(f[3], 0, 1000, b)) {
-            r->refusePacket = a;
-            r->refusePacketTimes = b;
-        } else if (f[1] == "wrong-check" && f.size() == 2) {
-            r->wrongCheck = true;
-        } else if (f[1] == "flash" && f.size() == 3 && toInt(f[2], 0, 255, a)) {
-            r->flashResult = uint32_t(a);
-        } else {
-            usageError("--rack-fault " + arg + ": unknown fault");
-        }
+        if (!applyRackFault(arg.substr(arg.find(':') + 1), *r)) usageError("--rack-fault " + arg + ": unknown fault");
     }
     config.engineConfig = ec;
     if (const std::string error = applyCardOptions(cardOptionArgs, config); !error.empty()) usageError(error);

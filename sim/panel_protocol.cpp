@@ -258,7 +258,7 @@ void PanelProtocol::handleHexLine(const std::string& line, std::vector<uint8_t>&
 {
     record_.receivedHexLines.push_back(line);
     const int lineNo = sessionAccepted_ + 1;
-    if (config_.hex.silent) {
+    if (config_.hex.silent || (config_.hex.silentAfterLines > 0 && sessionAccepted_ >= config_.hex.silentAfterLines)) {
         log("hex line " + std::to_string(lineNo) + " not answered: " + line);
         return;
     }

@@ -20,6 +20,7 @@ struct HexReplyBehaviour {
     int rejectLine = 0;       // line of the update (1-based) to reject; 0 = none
     int rejectTimes = 0;      // how often that line is rejected before it is taken
     uint8_t rejectCode = 1;   // result byte of a rejection
+    int silentAfterLines = 0; // answers no hex line once it has taken this many in an update; 0 = never
 };
 
 struct PanelConfig {
@@ -34,6 +35,9 @@ struct PanelConfig {
     bool adoptHexVersion = true;  // after a whole hex file, report the version the new code carries
     BootLoaderBehaviour bootLoader; // a microcontroller panel's ROM boot loader
     FileUpdateBehaviour fileUpdate; // the local I/O unit's FPGA file update (messages 0x0B)
+    // Fault: the pseudo-terminal closes for good once the panel has taken this
+    // many update messages (hex lines, boot-loader data packets, FPGA packets); 0 = never.
+    int dropAfterUpdateMessages = 0;
 };
 
 bool isLocalIOType(uint8_t type);
@@ -78,6 +82,11 @@ public:
     void setHexBehaviour(const HexReplyBehaviour& behaviour);
     const BootLoader& bootLoader() const { return bootLoader_; }
     const FileUpdateDevice& fileUpdate() const { return fileUpdate_; }
+    // Hex lines, boot-loader data packets and FPGA packets taken so far.
+    int updateMessagesTaken() const
+    {
+        return int(record_.hexLines.size()) + bootLoader_.record().dataPackets + fileUpdate_.record().packets;
+    }
 
 private:
     // Bytes while the boot loader runs; the application takes over after its reset.

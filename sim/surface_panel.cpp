@@ -125,11 +125,23 @@ void SurfacePanel::run()
             ssize_t n = ::read(master_, buf, sizeof buf);
             if (n > 0) {
                 std::vector<uint8_t> reply;
+                bool drop;
                 {
                     std::lock_guard lock(mutex_);
                     reply = protocol_.receive(buf, std::size_t(n));
+                    drop = config_.dropAfterUpdateMessages > 0 &&
+                           protocol_.updateMessagesTaken() >= config_.dropAfterUpdateMessages;
                 }
                 changed_.notify_all();
+                if (drop) {
+                    // As a cable pulled mid-update: the line goes away, the
+                    // panel waits only to be stopped.
+                    closeFd(slave_);
+                    closeFd(master_);
+                    pollfd w{wake_, POLLIN, 0};
+                    while (::poll(&w, 1, -1) <= 0) {}
+                    return;
+                }
                 if (!reply.empty()) writeAll(reply);
                 continue;
             }

@@ -61,6 +61,7 @@ struct VirtualEngine::Rack {
     int startsRefused = 0;
     int packetRefusals = 0;
     int packetIndex = 0;
+    bool silentDone = false;
     int type = 0;
     uint16_t sum = 0;
     std::vector<uint16_t> received;
@@ -359,11 +360,7 @@ void VirtualEngine::handle(const std::vector<uint16_t>& w)
     const size_t wc = w[0] & 0xFF;
 
     if (config_.dropAfterMessages > 0 && !dropped_ && messages_ >= config_.dropAfterMessages) {
-        dropped_ = true;
-        note("connection dropped");
-        ::shutdown(clientFd_, SHUT_RDWR);
-        ::close(clientFd_);
-        clientFd_ = -1;
+        dropConnection();
         return;
     }
 
@@ -392,6 +389,10 @@ void VirtualEngine::handle(const std::vector<uint16_t>& w)
         break;
     }
     case 3:  // start of an engine download
+        if (config_.silentDownload) {
+            note("download start not answered");
+            break;
+        }
         if (config_.refuseDownload) {
             reply(6, header, {});
             break;
@@ -479,6 +480,15 @@ void VirtualEngine::handle(const std::vector<uint16_t>& w)
     }
 }
 
+void VirtualEngine::dropConnection()
+{
+    dropped_ = true;
+    note("connection dropped");
+    ::shutdown(clientFd_, SHUT_RDWR);
+    ::close(clientFd_);
+    clientFd_ = -1;
+}
+
 void VirtualEngine::handleRack(const std::vector<uint16_t>& w, uint32_t header, Rack& rack)
 {
     const uint8_t status = uint8_t(w[0] >> 8);
@@ -532,6 +542,15 @@ void VirtualEngine::handleRack(const std::vector<uint16_t>& w, uint32_t header, 
         ack(1);
         break;
     case 194:  // a packet of file words
+        if (rack.packetIndex == rack.config.silentPacket && !rack.silentDone) {
+            rack.silentDone = true;
+            note("rack " + std::to_string(rack.config.port) + " leaves a packet unanswered");
+            break;
+        }
+        if (rack.packetIndex == rack.config.dropAtPacket && !dropped_) {
+            dropConnection();
+            break;
+        }
         if (rack.packetIndex == rack.config.refusePacket && rack.packetRefusals < rack.config.refusePacketTimes) {
             ++rack.packetRefusals;
             ack(0);

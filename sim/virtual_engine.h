@@ -36,6 +36,10 @@ struct VirtualRackConfig {
     int refusePacketTimes = 0;     // ... this many times
     bool wrongCheck = false;       // the transfer check reports a wrong checksum
     uint32_t flashResult = 1;      // 1 successful
+    // A packet left unanswered counts as taken by the program, and the rack's
+    // check decides; so a rack silent for good would cost 2.5 s a packet.
+    int silentPacket = -1;         // this packet (from 0) is neither answered nor taken (once)
+    int dropAtPacket = -1;         // the link to the rack (engine or card connection) closes at this packet
 };
 
 struct VirtualEngineConfig {
@@ -59,6 +63,7 @@ struct VirtualEngineConfig {
     int checksumErrorPacket = -1;  // this packet is answered "checksum error" (once)
     uint8_t flashError = 0;        // 9..17: the flash programming fails with it
     bool refuseDownload = false;   // start of an engine download refused (status 6)
+    bool silentDownload = false;   // no engine download start is ever answered
     int replyDelayMs = 0;          // every answer leaves this much later
 };
 
@@ -105,6 +110,7 @@ private:
     void onBytes(const uint8_t* data, size_t n);
     void handle(const std::vector<uint16_t>& w);
     void handleRack(const std::vector<uint16_t>& w, uint32_t header, Rack& rack);
+    void dropConnection();
     void reply(uint8_t status, uint32_t header, const std::vector<uint8_t>& data);
     void flushDue();
     void flushDueLocked();
