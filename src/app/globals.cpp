@@ -23,6 +23,7 @@ const ConsoleModelRow kModels[] = {
 std::mutex procLock;
 TextProc messageProc;
 TextProc statusProc;
+TextProc linkErrorProc;
 } // namespace
 
 const ConsoleModelRow* FindConsoleModel(uint8_t code) {
@@ -84,10 +85,11 @@ std::string ShortVersionText(const std::string& versionText) {
     return CutText(dot == std::string::npos ? versionText : versionText.substr(0, dot), 31);
 }
 
-void InstallMessageProcs(TextProc displayMessage, TextProc displayStatus) {
+void InstallMessageProcs(TextProc displayMessage, TextProc displayStatus, TextProc displayLinkError) {
     std::lock_guard<std::mutex> g(procLock);
     messageProc = std::move(displayMessage);
     statusProc = std::move(displayStatus);
+    linkErrorProc = std::move(displayLinkError);
 }
 
 void DisplayMessage(const std::string& text) {
@@ -98,6 +100,16 @@ void DisplayMessage(const std::string& text) {
     }
     if (p) p(CutText(text, 255));
     else std::cerr << "Attention: " << CutText(text, 255) << std::endl;
+}
+
+void DisplayLinkError(const std::string& text) {
+    TextProc p;
+    {
+        std::lock_guard<std::mutex> g(procLock);
+        p = linkErrorProc;
+    }
+    if (p) p(CutText(text, 255));
+    else DisplayMessage(text);
 }
 
 void DisplayStatus(const std::string& text) {

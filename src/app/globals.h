@@ -60,9 +60,14 @@ std::string ShortVersionText(const std::string& versionText);
 // The message procedures. Until the main window installs its own, a text goes
 // to the standard error stream, as the warning box titled "Attention" would.
 using TextProc = std::function<void(const std::string&)>;
-void InstallMessageProcs(TextProc displayMessage, TextProc displayStatus);
+void InstallMessageProcs(TextProc displayMessage, TextProc displayStatus, TextProc displayLinkError = nullptr);
 void DisplayMessage(const std::string& text);
 void DisplayStatus(const std::string& text);
+// A link's own error line ("COM6 Tx error: (5)" from a serial port's worker):
+// shown on the message line like any message, but never taken as a sign that
+// a running update is making progress. A dead port repeats its error every
+// second and would otherwise keep an update alive for ever.
+void DisplayLinkError(const std::string& text);
 
 // Texts are short texts of up to 255 characters, names of up to 31.
 std::string CutText(const std::string& s, size_t max);

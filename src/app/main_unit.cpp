@@ -55,7 +55,8 @@ void TMainForm::Changed() {
 void TMainForm::FormCreate() {
     // Message procedures and the log first, so that everything after can speak.
     InstallMessageProcs([this](const std::string& s) { DisplayMessage(s); },
-                        [this](const std::string& s) { DisplayStatus(s); });
+                        [this](const std::string& s) { DisplayStatus(s); },
+                        [this](const std::string& s) { ShowLinkError(s); });
     InstallLog(log_.get());
     surface::SetOverloadReceiver(
         [this](uint8_t n, uint32_t d) { return PostOverloadMessage(n, d); }, true);

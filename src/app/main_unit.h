@@ -159,6 +159,8 @@ public:
     void SetMessagePanel(const std::string& text) override;
     void SetProgressLabel(const std::string& text);
     void DisplayMessage(const std::string& text) override;
+    // A link's error line: shown like a message, but no sign of progress.
+    void ShowLinkError(const std::string& text);
     void DisplayStatus(const std::string& text) override;
     void WriteLog(const std::string& text) override;
     // Window message 1297.

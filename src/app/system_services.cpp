@@ -17,7 +17,8 @@ namespace ravelin::app {
 MainFormServices SystemServices(platform::EventLoop& loop, const std::string& programFolder) {
     surface::ComPortServices ports;
     ports.loop = &loop;
-    ports.displayMessage = [](const std::string& t) { app::DisplayMessage(t); };
+    // A port's own errors say nothing about an update's progress.
+    ports.displayMessage = [](const std::string& t) { app::DisplayLinkError(t); };
     ports.devicePath = [programFolder](int com) { return DevicePathFor(programFolder, com); };
     surface::SetComPortServices(ports);
 

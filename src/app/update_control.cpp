@@ -55,6 +55,12 @@ void TMainForm::DisplayMessage(const std::string& text) {
     if (updatingRow_ != 0) ProgressUpdate();
 }
 
+void TMainForm::ShowLinkError(const std::string& text) {
+    display_.Message = " " + text;
+    Changed();
+    if (view_) view_->RepaintNow();
+}
+
 void TMainForm::DisplayStatus(const std::string& text) {
     display_.Status = text;
     Changed();

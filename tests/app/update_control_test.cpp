@@ -78,6 +78,19 @@ TEST_F(UpdateControlTest, MessagesDuringAnUpdateCountAsProgress) {
     EXPECT_EQ(form->UpdatingRow(), 0);
 }
 
+TEST_F(UpdateControlTest, ALinksOwnErrorsAreShownButDoNotKeepAnUpdateAlive) {
+    // The board's port is gone: its worker reports the failed poll every second.
+    form->GridMouseDown(ColUpdate, 5);
+    for (int s = 0; s < 29; ++s) {
+        Run(1000);
+        app::DisplayLinkError("COM6 Tx error: (5)");
+    }
+    EXPECT_EQ(form->Display().Message, " COM6 Tx error: (5)");
+    Run(1000);
+    EXPECT_EQ(form->UpdatingRow(), 0);
+    EXPECT_EQ(form->Display().Progress, "no response");
+}
+
 TEST_F(UpdateControlTest, ProgressMovesTheMetersInStepWithTheAmountDone) {
     form->GridMouseDown(ColUpdate, 5);
     form->SetDownloadFileSize(3);
