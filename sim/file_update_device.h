@@ -12,8 +12,11 @@
 namespace ravelin::sim {
 
 struct FileUpdateBehaviour {
+    static constexpr uint8_t kEraseSteps[] = {0, 45, 100};
     bool enabled = false;       // the unit takes file updates
-    std::vector<uint8_t> eraseSteps{0, 45, 100}; // erase progress reports before the start is acknowledged
+    // Erase progress reports before the start is acknowledged (made from an
+    // array: GCC 12 warns falsely about a braced list here).
+    std::vector<uint8_t> eraseSteps = std::vector<uint8_t>(std::begin(kEraseSteps), std::end(kEraseSteps));
     int errorPacket = -1;       // packet number to answer with errorCode; -1 = none
     int eraseError = 0;         // error code reported during the erase; 0 = none
     uint8_t errorCode = 4;

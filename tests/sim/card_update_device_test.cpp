@@ -10,8 +10,8 @@ std::vector<uint8_t> Packet(uint8_t command, std::vector<uint8_t> data = {})
 {
     uint8_t sum = command;
     for (uint8_t b : data) sum = uint8_t(sum + b);
-    std::vector<uint8_t> p{uint8_t(3 + data.size()), sum, command};
-    p.insert(p.end(), data.begin(), data.end());
+    std::vector<uint8_t> p = {uint8_t(3 + data.size()), sum, command};
+    for (uint8_t b : data) p.push_back(b);
     return p;
 }
 

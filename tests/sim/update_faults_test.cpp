@@ -14,8 +14,8 @@ using Bytes = std::vector<uint8_t>;
 // One file-update message body (kind, number most significant byte first, data).
 Bytes Body(uint8_t kind, int number, Bytes data = {})
 {
-    Bytes b{kind, uint8_t(number >> 8), uint8_t(number)};
-    b.insert(b.end(), data.begin(), data.end());
+    Bytes b = {kind, uint8_t(number >> 8), uint8_t(number)};
+    for (uint8_t x : data) b.push_back(x);
     return b;
 }
 
@@ -78,7 +78,7 @@ TEST(UpdateFaults, DfuBlockFaultsCountTheProgramDownloadsBlocks)
             EXPECT_EQ(replies[size_t(i)].outcome, c.block && i + 1 >= c.block ? c.outcome : DfuOutcome::Done)
                 << c.what << " block " << i + 1;
         // Silence and absence last: nothing answers any more.
-        if (c.block) EXPECT_EQ(d.control(0xA1, 3, 0, 0, {}, 6).outcome, c.outcome) << c.what;
+        if (c.block) { EXPECT_EQ(d.control(0xA1, 3, 0, 0, {}, 6).outcome, c.outcome) << c.what; }
     }
 
     DfuDevice last({.lastBlockStatus = 6});
