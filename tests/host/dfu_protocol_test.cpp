@@ -26,7 +26,8 @@ struct DevicePipe : ControlPipe {
         sim::DfuReply r = device.control(requestType, request, value, index, out, length);
         switch (r.outcome) {
         case sim::DfuOutcome::Stall: return {UsbOutcome::Stall, 0};
-        case sim::DfuOutcome::Timeout: return {UsbOutcome::Timeout, 0};
+        case sim::DfuOutcome::Timeout:
+        case sim::DfuOutcome::Silent: return {UsbOutcome::Timeout, 0};
         case sim::DfuOutcome::Gone: return {UsbOutcome::Gone, 0};
         case sim::DfuOutcome::Done: break;
         }

@@ -25,7 +25,7 @@ protected:
     static void ExpectWordImage(std::vector<uint8_t> received, const std::string& file, size_t slack) {
         ASSERT_GE(received.size(), file.size());
         ASSERT_LE(received.size(), file.size() + slack);
-        if (file.size() % 2) EXPECT_EQ(received[file.size()], 0) << "the pad byte";
+        if (file.size() % 2) { EXPECT_EQ(received[file.size()], 0) << "the pad byte"; }
         received.resize(file.size());
         EXPECT_EQ(received, std::vector<uint8_t>(file.begin(), file.end()));
     }
