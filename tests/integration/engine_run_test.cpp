@@ -65,7 +65,9 @@ TEST_F(EngineRun, EngineCodeOfOddLengthArrivesWholeIsProgrammedAndTheEngineResta
     EXPECT_EQ(console->engine()->flashedCount(2), 1);
     EXPECT_TRUE(LogHas("updating SP6v.bin to Engine"));
     EXPECT_TRUE(LogHas("update successful"));
-    EXPECT_EQ(Log().back().substr(31), "closing");
+    const auto log = Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().substr(31), "closing");
     EXPECT_NE(r.out.find("Engine restarted successfully"), std::string::npos) << r.out;
 }
 
