@@ -72,6 +72,10 @@ bool tFiFo::Retrieve(void* E) {
 }
 
 bool tFiFo::Peek(void* E) {
+    // The element is read under the lock: the panels' poll tick may clear the
+    // queue from its own thread, and the port's worker then writes the same
+    // bytes again while they would be copied here.
+    std::lock_guard<std::mutex> g(Lock);
     int32_t out = OutPos.load(std::memory_order_acquire);
     if (out == InPos.load(std::memory_order_acquire)) return false;
     MoveVar(&Buffer[size_t(out)], E);

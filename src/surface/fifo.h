@@ -19,9 +19,10 @@ public:
 // be told apart from the two positions alone. Nothing is allocated after
 // creation.
 //
-// Store, Retrieve, Clear (and tPointerFiFo::FilterOut) hold the queue's lock.
-// Peek, Full, Empty, SpaceUsed, SpaceFree and Count read the positions without
-// it: they are hints for the caller, who then does the locked operation.
+// Store, Retrieve, Clear, Peek (and tPointerFiFo::FilterOut) hold the
+// queue's lock. Full, Empty, SpaceUsed, SpaceFree and Count read the
+// positions without it: they are hints for the caller, who then does the
+// locked operation.
 class tFiFo {
 public:
     // Ring of FiFoSize bytes holding elements of aElementSize bytes. Throws
