@@ -126,7 +126,15 @@ std::string tClientThread::RemoteAddress() const {
 }
 
 void tClientThread::RunOnLoop(const std::function<void()>& task) {
-    if (task && !abandon_) loop_.send(task, &abandon_);
+    if (!task || abandon_) return;
+    // A hand-over given up by the destructor stays queued on the loop: it
+    // must find the object gone rather than run on it.
+    std::weak_ptr<bool> alive = alive_;
+    loop_.send(
+        [alive, task] {
+            if (auto a = alive.lock(); a && *a) task();
+        },
+        &abandon_);
 }
 
 void tClientThread::ReportError(int code) {

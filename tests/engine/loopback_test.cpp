@@ -4,10 +4,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "engine/engine_download.h"
 #include "engine/rack_download.h"
 #include "engine_fixture.h"
+#include "platform/client_thread.h"
 #include "platform/plain_event_loop.h"
 #include "virtual_engine.h"
 
@@ -110,6 +112,25 @@ TEST_F(Loopback, DroppedConnectionIsMadeAgain) {
     unit->SendStartupRequests();
     ASSERT_TRUE(RunUntil([&] { return engine->connections() >= 2 && unit->IsConnected(); }));
     EXPECT_TRUE(control.logged("Engine Client disconnected from engine"));
+}
+
+TEST_F(Loopback, AHandOverGivenUpWhenTheConnectionIsDestroyedNeverRunsLater) {
+    // Nothing listens on port 1: the worker's connection fails and it hands
+    // "disconnected" and the error to the loop, which is not running. The
+    // destructor gives those hand-overs up; they stay queued on the loop and
+    // must find the connection gone when the loop runs them.
+    int calls = 0;
+    {
+        platform::tClientThread client(loop, "127.0.0.1", 1);
+        client.OnDisconnected = [&] { ++calls; };
+        client.OnSocketError = [&](platform::TErrorEvent, int&) { ++calls; };
+        client.Start();
+        // Time for the worker to queue its hand-over (without it the test
+        // only proves less, it does not fail).
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    loop.runFor(20);
+    EXPECT_EQ(calls, 0);
 }
 
 } // namespace
